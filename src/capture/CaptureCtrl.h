@@ -1,0 +1,136 @@
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/Decoder.h"
+
+class QSocketNotifier;
+
+namespace lumeno {
+
+// One entry of the adapter list: a network device, or a capture file to replay.
+struct Adapter {
+    std::string name;  // device name, or the file's path
+    std::string description;
+    bool isFile = false;
+
+    // "eth0 — Intel Ethernet", "lo", or the file's path.
+    QString displayName() const;
+};
+
+struct CaptureStats {
+    std::uint64_t seen = 0;       // frames delivered to the decoder
+    std::uint64_t received = 0;   // frames the kernel handed to the capture (live)
+    std::uint64_t dropped = 0;    // dropped by the kernel for lack of buffer room
+    std::uint64_t ifDropped = 0;  // dropped by the interface or its driver
+};
+
+// Capture on a network adapter or from a capture file, over libpcap. Packet events are
+// delivered on the GUI thread from the event loop, in bounded batches (by count and by
+// time) so that a flood never starves the windows; what is left waits for the next turn.
+class CaptureCtrl : public QObject {
+    Q_OBJECT
+
+  public:
+    using PacketHandler = std::function<void(const DecodedPacket&)>;
+
+    // Snap length and kernel buffer of a live capture.
+    static constexpr int kSnapLength = 65535;
+    static constexpr int kBufferBytes = 32 * 1024 * 1024;
+    // One turn of the event loop handles at most this many packets, or this many ms.
+    static constexpr int kBatchPackets = 4096;
+    static constexpr int kBatchMillis = 4;
+
+    explicit CaptureCtrl(QObject* parent = nullptr);
+    ~CaptureCtrl() override;
+
+    // The preparatory call: reads the adapter list afresh.
+    void Prepare();
+    const std::vector<Adapter>& Adapters() const { return adapters_; }
+    // Position 1 is the first adapter; nullptr when there is none at that position.
+    const Adapter* AdapterAt(int position) const;
+    // Why the last Prepare found no adapters, if libpcap said.
+    const QString& ListError() const { return listError_; }
+
+    static Adapter FileAdapter(const std::string& path);
+
+    void SetCurrentAdapter(const Adapter& adapter) { current_ = adapter; }
+    const Adapter& CurrentAdapter() const { return current_; }
+
+    // Replay pace of capture files: 1 is the recorded pace, 2 twice as fast, and 0 (or any
+    // value that is not positive) as fast as possible.
+    void SetReplaySpeed(double factor) { speed_ = factor; }
+    double ReplaySpeed() const { return speed_; }
+
+    void SetPacketHandler(PacketHandler handler) { handler_ = std::move(handler); }
+
+    // Starts capturing on the current adapter. On failure returns false, leaves capture
+    // stopped and puts libpcap's message (with what to do about it, where known) in error.
+    bool Start(QString* error);
+    // No packet event is delivered after Stop returns, even when called from inside one.
+    void Stop();
+    bool IsCapturing() const { return capturing_; }
+    int LinkType() const { return linkType_; }
+
+    // Figures of the running capture, or of the last one once it has stopped.
+    CaptureStats Statistics() const;
+
+  signals:
+    // A capture file came to its end; capture has stopped.
+    void finished(const QString& message);
+    // Capture broke off (a file corrupt in the middle, a device gone); capture has stopped.
+    void failed(const QString& message);
+
+  private:
+    bool StartLive(QString* error);
+    bool StartFile(QString* error);
+    void OnLiveReadable();
+    void OnReplayTick();
+    void Deliver(const pcap_pkthdr* header, const u_char* bytes);
+    void Fail(const QString& message);
+    void ReadLiveStats();
+    void CloseHandle();
+    void CloseRetired();
+    static void LiveCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+
+    std::vector<Adapter> adapters_;
+    QString listError_;
+    Adapter current_;
+    double speed_ = 1.0;
+    PacketHandler handler_;
+
+    pcap_t* handle_ = nullptr;
+    // Handles stopped while libpcap or a packet event was still using them; closed as soon
+    // as the outermost of those returns.
+    std::vector<pcap_t*> retired_;
+    int busyDepth_ = 0;
+    int linkType_ = -1;
+    bool capturing_ = false;
+    bool live_ = false;
+    bool fileCapture_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer replayTimer_;
+
+    // Replay pacing: the first packet's time and the wall clock when it was delivered; a
+    // packet read but not yet due waits here (libpcap keeps its bytes until the next read).
+    QElapsedTimer replayClock_;
+    double firstStamp_ = 0;
+    bool haveFirstStamp_ = false;
+    pcap_pkthdr* pendingHeader_ = nullptr;
+    const u_char* pendingBytes_ = nullptr;
+
+    DecodedPacket packet_;
+    CaptureStats stats_;
+};
+
+}  // namespace lumeno

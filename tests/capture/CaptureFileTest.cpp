@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "capture/CaptureCtrl.h"
+#include "capture/CaptureTestSupport.h"
+
+namespace lumeno {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::ReplayFile;
+
+std::string Capture(const std::string& name) {
+    return (fs::path(LUMENO_CAPTURES_DIR) / name).string();
+}
+
+bool HaveCaptures() {
+    return fs::is_directory(LUMENO_CAPTURES_DIR);
+}
+
+#define REQUIRE_CAPTURES() \
+    if (!HaveCaptures()) GTEST_SKIP() << "no capture folder at " << LUMENO_CAPTURES_DIR
+
+// Every real capture file, many of them deliberately malformed, goes through the capture
+// control, the decoder and the intake. Under the sanitizers any over-read fails the run;
+// here each file must either be refused with a message naming it, or be read to its end
+// or to a clear failure.
+TEST(CaptureFiles, EveryRealFileIsReadOrRefusedClearly) {
+    REQUIRE_CAPTURES();
+    int files = 0, opened = 0, refused = 0, damaged = 0;
+    std::uint64_t frames = 0, tcpUdp = 0, records = 0;
+    for (const auto& entry : fs::directory_iterator(LUMENO_CAPTURES_DIR)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".pcap" && ext != ".pcapng") continue;
+        ++files;
+        const std::string path = entry.path().string();
+        const test::FileRun run = ReplayFile(path, "", 0);
+        const QString name = QString::fromStdString(entry.path().filename().string());
+        if (!run.started) {
+            ++refused;
+            EXPECT_TRUE(run.startError.contains(name)) << run.startError.toStdString();
+            EXPECT_GT(run.startError.size(), name.size() + 25) << run.startError.toStdString();
+            continue;
+        }
+        ++opened;
+        EXPECT_TRUE(run.finished || run.failed) << path << " did not end";
+        EXPECT_TRUE(run.endMessage.contains(name)) << run.endMessage.toStdString();
+        if (run.failed) ++damaged;
+        frames += run.seen;
+        tcpUdp += run.tcpUdp;
+        records += run.rows.size();
+        // With the empty monitor every TCP and UDP frame is accepted, and every record is
+        // the frame's first bytes, never more than were captured.
+        EXPECT_EQ(run.rows.size(), run.tcpUdp) << path;
+        for (const test::Row& row : run.rows) {
+            ASSERT_EQ(static_cast<std::size_t>(row.packetLen), row.packetTxt.size());
+            ASSERT_TRUE(row.transportType == "incomingTCP" || row.transportType == "incomingUDP");
+            ASSERT_GE(row.sourcePort, 0);
+            ASSERT_LE(row.sourcePort, 65535);
+            ASSERT_FALSE(row.sourceIP.empty());
+            ASSERT_FALSE(row.dstIP.empty());
+        }
+    }
+    std::cout << files << " files: " << opened << " read (" << damaged << " damaged), " << refused
+              << " refused; " << frames << " frames, " << tcpUdp << " TCP/UDP, " << records
+              << " records\n";
+    EXPECT_GT(files, 500);
+    EXPECT_GT(opened, files * 8 / 10);
+    EXPECT_GT(tcpUdp, 1000u);
+}
+
+struct Expected {
+    const char* file;
+    std::uint64_t frames;
+    std::uint64_t tcpUdp;
+};
+
+// Counts of frames and of IPv4 TCP/UDP frames (not later fragments) as tshark reports them.
+TEST(CaptureFiles, CountsAgreeWithTshark) {
+    REQUIRE_CAPTURES();
+    const Expected cases[] = {
+        {"802.1ad_QinQ.pcap", 2, 0},          // QinQ-tagged ARP
+        {"tcp-handshake-nano.pcap", 3, 3},    // Linux cooked, nanosecond stamps
+        {"resp_1_benchmark.pcap", 150, 150},  // Linux cooked
+        {"dns-badcookie.pcap", 4, 4},         // BSD loopback
+        {"LINKTYPE_IPV4.pcap", 1, 1},         // raw IPv4
+        {"LINKTYPE_RAW_ipv4.pcap", 1, 1},     // raw
+        {"quic_handshake.pcap", 18, 0},       // loopback, IPv6 only
+        {"babel.pcap", 25, 0},                // Linux cooked, IPv6 only
+    };
+    for (const Expected& e : cases) {
+        const test::FileRun run = ReplayFile(Capture(e.file), "", 0);
+        ASSERT_TRUE(run.started) << e.file << ": " << run.startError.toStdString();
+        EXPECT_TRUE(run.finished) << e.file << ": " << run.endMessage.toStdString();
+        EXPECT_EQ(run.seen, e.frames) << e.file;
+        EXPECT_EQ(run.tcpUdp, e.tcpUdp) << e.file;
+    }
+}
+
+TEST(CaptureFiles, LinuxCookedRecordsMatchTshark) {
+    REQUIRE_CAPTURES();
+    // 131.155.215.69:46656 <-> 137.116.81.94:80, a TCP handshake.
+    const test::FileRun run = ReplayFile(Capture("tcp-handshake-nano.pcap"), "131.155.215.69");
+    ASSERT_EQ(run.rows.size(), 3u);
+    const char* classes[] = {"outgoingTCP", "incomingTCP", "outgoingTCP"};
+    const int lengths[] = {76, 76, 68};
+    for (int i = 0; i < 3; ++i) {
+        const test::Row& r = run.rows[i];
+        EXPECT_EQ(r.transportType, classes[i]);
+        EXPECT_EQ(r.sourceIP, "137.116.81.94");
+        EXPECT_EQ(r.sourcePort, 80);
+        EXPECT_EQ(r.dstIP, "131.155.215.69");
+        EXPECT_EQ(r.dstPort, 46656);
+        EXPECT_EQ(r.packetLen, lengths[i]);
+    }
+}
+
+TEST(CaptureFiles, RawIpv4RecordMatchesTshark) {
+    REQUIRE_CAPTURES();
+    for (const char* file : {"LINKTYPE_IPV4.pcap", "LINKTYPE_RAW_ipv4.pcap"}) {
+        const test::FileRun run = ReplayFile(Capture(file), "192.168.1.100");
+        ASSERT_EQ(run.rows.size(), 1u) << file;
+        const test::Row& r = run.rows[0];
+        EXPECT_EQ(r.transportType, "outgoingUDP");
+        EXPECT_EQ(r.sourceIP, "9.9.9.9");
+        EXPECT_EQ(r.sourcePort, 53);
+        EXPECT_EQ(r.dstIP, "192.168.1.100");
+        EXPECT_EQ(r.dstPort, 12345);
+        EXPECT_EQ(r.packetLen, 57);
+        EXPECT_EQ(r.sourceMAC, "");
+    }
+}
+
+TEST(CaptureFiles, LoopbackRecordsMatchTshark) {
+    REQUIRE_CAPTURES();
+    const test::FileRun run = ReplayFile(Capture("dns-badcookie.pcap"), "127.0.0.1");
+    ASSERT_EQ(run.rows.size(), 4u);
+    EXPECT_EQ(run.rows[0].transportType, "incomingUDP");
+    EXPECT_EQ(run.rows[0].sourcePort, 54954);
+    EXPECT_EQ(run.rows[0].dstPort, 53);
+    EXPECT_EQ(run.rows[0].packetLen, 72);
+    EXPECT_EQ(run.rows[1].sourcePort, 53);
+    EXPECT_EQ(run.rows[1].dstPort, 54954);
+    EXPECT_EQ(run.rows[1].packetLen, 88);
+}
+
+TEST(CaptureFiles, MissingAndNonCaptureFilesAreRefusedWithTheReason) {
+    const test::FileRun missing = ReplayFile("/nonexistent/none.pcap", "");
+    EXPECT_FALSE(missing.started);
+    EXPECT_TRUE(missing.startError.contains("/nonexistent/none.pcap"));
+    EXPECT_TRUE(missing.startError.contains("No such file")) << missing.startError.toStdString();
+
+    const std::string text = test::TempPath("notes.pcap");
+    std::ofstream(text) << "this is not a capture file, just some words\n";
+    const test::FileRun notCapture = ReplayFile(text, "");
+    EXPECT_FALSE(notCapture.started);
+    EXPECT_TRUE(notCapture.startError.contains("notes.pcap"));
+
+    const std::string empty = test::TempPath("empty.pcap");
+    std::ofstream{empty};
+    EXPECT_FALSE(ReplayFile(empty, "").started);
+}
+
+TEST(CaptureFiles, AFileDamagedInTheMiddleFailsAfterItsGoodPackets) {
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 5; ++i) frames.push_back({1000.0 + i, test::Ethernet(test::Ipv4())});
+    const std::string good = test::TempPath("good.pcap");
+    test::WriteCaptureFile(good, linktype::kEthernet, frames);
+    // Cut the file in the middle of the fourth record's bytes.
+    const auto size = fs::file_size(good);
+    const auto recordSize = (size - 24) / 5;
+    const std::string cut = test::TempPath("cut.pcap");
+    fs::copy_file(good, cut, fs::copy_options::overwrite_existing);
+    fs::resize_file(cut, 24 + 3 * recordSize + 20);
+
+    const test::FileRun run = ReplayFile(cut, "192.168.1.101");
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(run.failed);
+    EXPECT_FALSE(run.finished);
+    EXPECT_EQ(run.rows.size(), 3u);
+    EXPECT_TRUE(run.endMessage.contains("cut.pcap")) << run.endMessage.toStdString();
+    EXPECT_TRUE(run.endMessage.contains("after 3 packets")) << run.endMessage.toStdString();
+
+    const test::FileRun whole = ReplayFile(good, "192.168.1.101");
+    EXPECT_TRUE(whole.finished);
+    EXPECT_EQ(whole.rows.size(), 5u);
+    EXPECT_TRUE(whole.endMessage.contains("5 packets")) << whole.endMessage.toStdString();
+}
+
+TEST(CaptureFiles, ReplayKeepsTheRecordedPaceScaledBySpeed) {
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 4; ++i) frames.push_back({5000.0 + 0.2 * i, test::Ethernet(test::Ipv4())});
+    const std::string path = test::TempPath("paced.pcap");
+    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+
+    const test::FileRun recorded = ReplayFile(path, "", 1.0);
+    EXPECT_EQ(recorded.rows.size(), 4u);
+    EXPECT_GE(recorded.seconds, 0.55);
+    EXPECT_LT(recorded.seconds, 3.0);
+
+    const test::FileRun faster = ReplayFile(path, "", 4.0);
+    EXPECT_EQ(faster.rows.size(), 4u);
+    EXPECT_GE(faster.seconds, 0.13);
+    EXPECT_LT(faster.seconds, recorded.seconds);
+
+    const test::FileRun max = ReplayFile(path, "", 0);
+    EXPECT_EQ(max.rows.size(), 4u);
+    EXPECT_LT(max.seconds, 0.15);
+}
+
+TEST(CaptureFiles, TimestampsGoingBackwardsAreDueAtOnce) {
+    std::vector<test::TimedFrame> frames = {{100.0, test::Ethernet(test::Ipv4())},
+                                            {50.0, test::Ethernet(test::Ipv4())},
+                                            {100.1, test::Ethernet(test::Ipv4())}};
+    const std::string path = test::TempPath("backwards.pcap");
+    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+    const test::FileRun run = ReplayFile(path, "", 1.0);
+    EXPECT_EQ(run.rows.size(), 3u);
+    EXPECT_LT(run.seconds, 1.0);
+}
+
+TEST(CaptureFiles, StopFromInsideAPacketEventEndsDeliveryAtOnce) {
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 50; ++i) frames.push_back({1.0 + i * 1e-3, test::Ethernet(test::Ipv4())});
+    const std::string path = test::TempPath("stop.pcap");
+    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+
+    CaptureCtrl capture;
+    capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
+    capture.SetReplaySpeed(0);
+    int events = 0;
+    bool ended = false;
+    capture.SetPacketHandler([&](const DecodedPacket& p) {
+        ++events;
+        if (events == 10) {
+            capture.Stop();
+            // The packet's bytes are still readable for the rest of this event.
+            EXPECT_EQ(p.data.size(), frames[0].bytes.size());
+            EXPECT_EQ(p.data[0], frames[0].bytes[0]);
+        }
+    });
+    QObject::connect(&capture, &CaptureCtrl::finished, [&] { ended = true; });
+    QString error;
+    ASSERT_TRUE(capture.Start(&error)) << error.toStdString();
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(events, 10);
+    EXPECT_FALSE(ended);
+    EXPECT_FALSE(capture.IsCapturing());
+
+    // The control can start again afterwards, from the beginning.
+    events = 0;
+    ASSERT_TRUE(capture.Start(&error));
+    capture.SetPacketHandler([&](const DecodedPacket&) { ++events; });
+    QObject::connect(&capture, &CaptureCtrl::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(events, 50);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(capture.Statistics().seen, 50u);
+}
+
+}  // namespace
+}  // namespace lumeno

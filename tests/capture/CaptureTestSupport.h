@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/Intake.h"
+
+namespace lumeno::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t Addr(int a, int b, int c, int d) {
+    return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) |
+           std::uint32_t(d);
+}
+
+struct Ipv4Spec {
+    std::uint8_t protocol = 6;
+    std::uint32_t source = Addr(10, 0, 0, 1);
+    std::uint32_t destination = Addr(192, 168, 1, 101);
+    std::uint16_t sourcePort = 80;
+    std::uint16_t destinationPort = 1025;
+    std::size_t payload = 8;  // bytes after the ports
+    int ihl = 5;              // header length in 32-bit words
+    int version = 4;
+    int totalLength = -1;        // -1: the real length
+    std::uint16_t fragment = 0;  // flags and fragment offset
+};
+
+// An IPv4 datagram with a TCP or UDP header start (ports, then payload).
+Bytes Ipv4(const Ipv4Spec& spec = {});
+
+// Link-layer wrappings.
+Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},
+               std::uint16_t etherType = 0x0800);
+Bytes LinuxSll(const Bytes& payload, std::uint16_t addrLen = 6, std::uint16_t protocol = 0x0800);
+Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen = 6, std::uint16_t protocol = 0x0800);
+Bytes BsdLoopback(const Bytes& payload, bool networkOrder);
+
+inline const Bytes kSrcMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+inline const Bytes kDstMac{0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+
+// One accepted record, copied out of the packet event.
+struct Row {
+    std::string sourceMAC, sourceIP;
+    int sourcePort = 0;
+    std::string dstMAC, dstIP;
+    int dstPort = 0;
+    std::string transportType;
+    int packetLen = 0;
+    Bytes packetTxt;
+};
+
+Row ToRow(const PacketRecord& record);
+
+class CollectingSink : public RecordSink {
+  public:
+    void PlotPacket(const PacketRecord& record) override { rows.push_back(ToRow(record)); }
+    std::vector<Row> rows;
+};
+
+// What replaying one capture file through the capture control gave.
+struct FileRun {
+    bool started = false;
+    QString startError;  // when not started
+    bool finished = false;
+    bool failed = false;
+    QString endMessage;  // the finished or failed message
+    std::uint64_t seen = 0;
+    std::uint64_t tcpUdp = 0;  // frames decoded as TCP or UDP
+    std::vector<Row> rows;     // records accepted for the monitor text
+    double seconds = 0;
+};
+
+FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed = 0,
+                   int timeoutMs = 60000);
+
+struct TimedFrame {
+    double time = 0;  // seconds
+    Bytes bytes;
+};
+
+// Writes a classic pcap file of the given link type.
+void WriteCaptureFile(const std::string& path, int linkType, const std::vector<TimedFrame>& frames);
+
+std::string TempPath(const std::string& name);
+
+}  // namespace lumeno::test

@@ -1,0 +1,255 @@
+#include "capture/Decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "capture/CaptureTestSupport.h"
+
+namespace lumeno {
+namespace {
+
+using test::Addr;
+using test::Bytes;
+using test::Ipv4;
+using test::Ipv4Spec;
+
+DecodedPacket Decode(int linkType, const Bytes& frame) {
+    DecodedPacket p;
+    DecodeFrame(linkType, frame, static_cast<std::uint32_t>(frame.size()), p);
+    return p;
+}
+
+void ExpectTcp(const DecodedPacket& p, std::string_view srcIp = "10.0.0.1",
+               std::string_view dstIp = "192.168.1.101", int sport = 80, int dport = 1025) {
+    EXPECT_EQ(p.protocolKind, kProtocolTCP);
+    EXPECT_EQ(p.sourceIP.view(), srcIp);
+    EXPECT_EQ(p.destinationIP.view(), dstIp);
+    EXPECT_EQ(p.sourcePort, sport);
+    EXPECT_EQ(p.destinationPort, dport);
+}
+
+TEST(Decoder, EthernetTcpGivesAllNineProperties) {
+    const Bytes frame = test::Ethernet(Ipv4());
+    const DecodedPacket p = Decode(linktype::kEthernet, frame);
+    ExpectTcp(p);
+    EXPECT_EQ(p.sourceMAC.view(), "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(p.destinationMAC.view(), "aa:bb:cc:dd:ee:ff");
+    EXPECT_EQ(p.dataLength, static_cast<int>(frame.size()));
+    EXPECT_EQ(p.data.data(), frame.data());  // the whole frame from its first byte
+    EXPECT_EQ(p.data.size(), frame.size());
+}
+
+TEST(Decoder, UdpIsKindThreeAndOtherIpProtocolsAreOther) {
+    Ipv4Spec udp;
+    udp.protocol = 17;
+    udp.sourcePort = 53;
+    udp.destinationPort = 65535;
+    const DecodedPacket p = Decode(linktype::kEthernet, test::Ethernet(Ipv4(udp)));
+    EXPECT_EQ(p.protocolKind, kProtocolUDP);
+    EXPECT_EQ(p.sourcePort, 53);
+    EXPECT_EQ(p.destinationPort, 65535);
+    for (std::uint8_t proto : {1, 2, 47, 50, 132}) {
+        Ipv4Spec s;
+        s.protocol = proto;
+        EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(s))).protocolKind, kProtocolOther)
+            << "IP protocol " << int(proto);
+    }
+}
+
+TEST(Decoder, StackedVlanTagsAreFollowed) {
+    for (const std::vector<std::uint16_t>& tags : {std::vector<std::uint16_t>{0x8100},
+                                                   {0x88A8, 0x8100},
+                                                   {0x9100, 0x8100},
+                                                   {0x88A8, 0x88A8, 0x8100}}) {
+        const DecodedPacket p = Decode(linktype::kEthernet, test::Ethernet(Ipv4(), tags));
+        ExpectTcp(p);
+        EXPECT_EQ(p.sourceMAC.view(), "00:1a:2b:3c:4d:5e");
+    }
+}
+
+TEST(Decoder, NonIPv4FramesAreOther) {
+    // IPv6, ARP, an 802.3 length field, and IPv4 bytes under the IPv6 EtherType.
+    for (std::uint16_t type : {0x86DD, 0x0806, 0x0040, 0x88CC}) {
+        EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(), {}, type)).protocolKind,
+                  kProtocolOther);
+    }
+    Ipv4Spec v6;
+    v6.version = 6;
+    EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(v6))).protocolKind, kProtocolOther);
+    EXPECT_EQ(Decode(linktype::kRaw, Ipv4(v6)).protocolKind, kProtocolOther);
+}
+
+TEST(Decoder, LinuxCookedCarriesOnlyTheSendersAddress) {
+    DecodedPacket p = Decode(linktype::kLinuxSll, test::LinuxSll(Ipv4()));
+    ExpectTcp(p);
+    EXPECT_EQ(p.sourceMAC.view(), "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(p.destinationMAC.view(), "");
+
+    p = Decode(linktype::kLinuxSll2, test::LinuxSll2(Ipv4()));
+    ExpectTcp(p);
+    EXPECT_EQ(p.sourceMAC.view(), "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(p.destinationMAC.view(), "");
+
+    // An address that is not six bytes is no MAC address; a 16-bit length of 0x0106 is not 6.
+    EXPECT_EQ(Decode(linktype::kLinuxSll, test::LinuxSll(Ipv4(), 4)).sourceMAC.view(), "");
+    EXPECT_EQ(Decode(linktype::kLinuxSll, test::LinuxSll(Ipv4(), 0x0106)).sourceMAC.view(), "");
+    EXPECT_EQ(Decode(linktype::kLinuxSll2, test::LinuxSll2(Ipv4(), 0)).sourceMAC.view(), "");
+    EXPECT_EQ(Decode(linktype::kLinuxSll, test::LinuxSll(Ipv4(), 6, 0x86DD)).protocolKind,
+              kProtocolOther);
+}
+
+TEST(Decoder, RawAndLoopbackLinkTypes) {
+    for (int type :
+         {linktype::kRaw, linktype::kRawOpenBSD, linktype::kRawLinktype, linktype::kIPv4}) {
+        const DecodedPacket p = Decode(type, Ipv4());
+        ExpectTcp(p);
+        EXPECT_EQ(p.sourceMAC.view(), "");
+        EXPECT_EQ(p.destinationMAC.view(), "");
+    }
+    for (int type : {linktype::kNull, linktype::kLoop}) {
+        ExpectTcp(Decode(type, test::BsdLoopback(Ipv4(), true)));
+        ExpectTcp(Decode(type, test::BsdLoopback(Ipv4(), false)));
+        // Address family 24/28/30 is IPv6 on the BSDs.
+        Bytes v6 = test::BsdLoopback(Ipv4(), false);
+        v6[0] = 24;
+        EXPECT_EQ(Decode(type, v6).protocolKind, kProtocolOther);
+    }
+}
+
+TEST(Decoder, UnknownLinkTypesAreOther) {
+    const Bytes frame = test::Ethernet(Ipv4());
+    for (int type : {-1, 6, 9, 105, 127, 147, 160, 100000}) {
+        EXPECT_EQ(Decode(type, frame).protocolKind, kProtocolOther) << type;
+    }
+}
+
+TEST(Decoder, FragmentsOnlyTheFirstHasPorts) {
+    Ipv4Spec first;
+    first.fragment = 0x2000;  // more fragments, offset 0
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(first)));
+    for (std::uint16_t fragment : {0x0001, 0x2001, 0x1FFF, 0x00B9, 0x4001}) {
+        Ipv4Spec later;
+        later.fragment = fragment;
+        EXPECT_EQ(Decode(linktype::kRaw, Ipv4(later)).protocolKind, kProtocolOther)
+            << std::hex << fragment;
+    }
+    Ipv4Spec dontFragment;
+    dontFragment.fragment = 0x4000;
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(dontFragment)));
+}
+
+TEST(Decoder, HeaderLengthRules) {
+    for (int ihl : {0, 1, 4}) {
+        Ipv4Spec s;
+        s.ihl = ihl;
+        EXPECT_EQ(Decode(linktype::kRaw, Ipv4(s)).protocolKind, kProtocolOther) << ihl;
+    }
+    // Options: the ports follow the longer header.
+    Ipv4Spec options;
+    options.ihl = 15;
+    options.sourcePort = 1234;
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(options)), "10.0.0.1", "192.168.1.101", 1234);
+
+    // An IHL that claims more header than was captured.
+    Bytes cut = Ipv4();
+    cut[0] = 0x4F;
+    EXPECT_EQ(Decode(linktype::kRaw, cut).protocolKind, kProtocolOther);
+}
+
+TEST(Decoder, TotalLengthIsNotTrustedButBoundsThePorts) {
+    Ipv4Spec s;
+    s.totalLength = 60000;  // far more than captured: the capture decides
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)));
+    s.totalLength = 0;  // left by segmentation offload
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)));
+    s.totalLength = 24;  // exactly header and ports
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)));
+    // Ports beyond the datagram's end are padding, not ports.
+    for (int total : {20, 22, 23}) {
+        s.totalLength = total;
+        EXPECT_EQ(Decode(linktype::kRaw, Ipv4(s)).protocolKind, kProtocolOther) << total;
+    }
+    for (int total : {1, 19}) {
+        s.totalLength = total;
+        EXPECT_EQ(Decode(linktype::kRaw, Ipv4(s)).protocolKind, kProtocolOther) << total;
+    }
+}
+
+TEST(Decoder, AddressTexts) {
+    Ipv4Spec s;
+    s.source = Addr(0, 0, 0, 0);
+    s.destination = Addr(255, 255, 255, 255);
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)), "0.0.0.0", "255.255.255.255");
+    s.source = Addr(1, 20, 100, 9);
+    s.destination = Addr(127, 0, 0, 1);
+    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)), "1.20.100.9", "127.0.0.1");
+}
+
+TEST(Decoder, TheLastResultDoesNotLeakIntoTheNext) {
+    DecodedPacket p;
+    const Bytes tcp = test::Ethernet(Ipv4());
+    DecodeFrame(linktype::kEthernet, tcp, 0, p);
+    DecodeFrame(linktype::kRaw, Bytes{0x45}, 1, p);
+    EXPECT_EQ(p.protocolKind, kProtocolOther);
+    EXPECT_EQ(p.sourceIP.view(), "");
+    EXPECT_EQ(p.sourcePort, 0);
+    EXPECT_EQ(p.sourceMAC.view(), "");
+    EXPECT_EQ(p.dataLength, 1);
+}
+
+// Every prefix of a good frame: nothing is read past the cut (each prefix lives in a heap
+// block of exactly its size, so the address sanitizer sees any over-read), and the frame is
+// TCP exactly when both ports are inside the prefix.
+TEST(Decoder, TruncatedAtEveryByte) {
+    struct Case {
+        int linkType;
+        Bytes frame;
+        std::size_t portsEnd;  // offset just past the destination port
+    };
+    const std::vector<Case> cases = {
+        {linktype::kEthernet, test::Ethernet(Ipv4()), 14 + 24},
+        {linktype::kEthernet, test::Ethernet(Ipv4(), {0x88A8, 0x8100}), 22 + 24},
+        {linktype::kLinuxSll, test::LinuxSll(Ipv4()), 16 + 24},
+        {linktype::kLinuxSll2, test::LinuxSll2(Ipv4()), 20 + 24},
+        {linktype::kRaw, Ipv4(), 24},
+        {linktype::kNull, test::BsdLoopback(Ipv4(), false), 4 + 24},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t n = 0; n <= c.frame.size(); ++n) {
+            auto cut = std::make_unique<std::uint8_t[]>(n ? n : 1);
+            std::copy_n(c.frame.begin(), n, cut.get());
+            DecodedPacket p;
+            DecodeFrame(c.linkType, std::span<const std::uint8_t>(cut.get(), n),
+                        static_cast<std::uint32_t>(c.frame.size()), p);
+            EXPECT_EQ(p.dataLength, static_cast<int>(n));
+            if (n >= c.portsEnd) {
+                ExpectTcp(p);
+            } else {
+                EXPECT_EQ(p.protocolKind, kProtocolOther)
+                    << "link type " << c.linkType << " cut at " << n;
+                EXPECT_EQ(p.sourcePort, 0);
+            }
+        }
+    }
+}
+
+TEST(Decoder, EndlessVlanTagsEndAtTheCapture) {
+    Bytes frame(test::kDstMac);
+    frame.insert(frame.end(), test::kSrcMac.begin(), test::kSrcMac.end());
+    for (int i = 0; i < 5000; ++i) {
+        frame.push_back(0x81);
+        frame.push_back(0x00);
+    }
+    EXPECT_EQ(Decode(linktype::kEthernet, frame).protocolKind, kProtocolOther);
+}
+
+TEST(Decoder, FormatMac) {
+    MacText text;
+    const std::uint8_t mac[6] = {0, 0x0F, 0xF0, 0xFF, 0x10, 0x9A};
+    FormatMac(std::span<const std::uint8_t, 6>(mac, 6), text);
+    EXPECT_EQ(text.view(), "00:0f:f0:ff:10:9a");
+}
+
+}  // namespace
+}  // namespace lumeno

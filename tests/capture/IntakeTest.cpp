@@ -1,0 +1,165 @@
+#include "capture/Intake.h"
+
+#include <gtest/gtest.h>
+
+#include "capture/CaptureTestSupport.h"
+#include "packet/Colors.h"
+
+namespace lumeno {
+namespace {
+
+using test::Addr;
+using test::Bytes;
+using test::Ipv4Spec;
+
+class IntakeTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        colorIncomingTCP = kDefaultIncomingTCP;
+        colorOutgoingTCP = kDefaultOutgoingTCP;
+        colorIncomingUDP = kDefaultIncomingUDP;
+        colorOutgoingUDP = kDefaultOutgoingUDP;
+        currentColor = kUntouched;
+    }
+
+    // Decodes an Ethernet frame and runs it through the intake.
+    bool Feed(const Ipv4Spec& spec, std::string_view monitor, std::size_t extra = 0) {
+        Ipv4Spec s = spec;
+        s.payload += extra;
+        frame_ = test::Ethernet(test::Ipv4(s));
+        DecodeFrame(linktype::kEthernet, frame_, static_cast<std::uint32_t>(frame_.size()),
+                    packet_);
+        return IntakePacket(packet_, monitor, sink_);
+    }
+
+    static Ipv4Spec Tcp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
+        Ipv4Spec s;
+        s.source = src;
+        s.sourcePort = static_cast<std::uint16_t>(sport);
+        s.destination = dst;
+        s.destinationPort = static_cast<std::uint16_t>(dport);
+        return s;
+    }
+    static Ipv4Spec Udp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
+        Ipv4Spec s = Tcp(src, sport, dst, dport);
+        s.protocol = 17;
+        return s;
+    }
+
+    static constexpr Rgb kUntouched = MakeRgb(7, 7, 7);
+    Bytes frame_;
+    DecodedPacket packet_;
+    test::CollectingSink sink_;
+};
+
+TEST_F(IntakeTest, IncomingTcpKeepsThePacketsOwnOrientation) {
+    // 10.0.0.1:80 -> 192.168.1.101:1025, 60 data bytes.
+    ASSERT_TRUE(Feed(Tcp(Addr(10, 0, 0, 1), 80, Addr(192, 168, 1, 101), 1025), "192.168.1.101"));
+    ASSERT_EQ(sink_.rows.size(), 1u);
+    const test::Row& r = sink_.rows[0];
+    EXPECT_EQ(r.transportType, "incomingTCP");
+    EXPECT_EQ(r.sourceIP, "10.0.0.1");
+    EXPECT_EQ(r.sourcePort, 80);
+    EXPECT_EQ(r.sourceMAC, "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(r.dstIP, "192.168.1.101");
+    EXPECT_EQ(r.dstPort, 1025);
+    EXPECT_EQ(r.dstMAC, "aa:bb:cc:dd:ee:ff");
+    EXPECT_EQ(r.packetLen, static_cast<int>(frame_.size()));
+    EXPECT_EQ(r.packetTxt, frame_);
+    EXPECT_EQ(currentColor, colorIncomingTCP);
+}
+
+TEST_F(IntakeTest, OutgoingPacketsAreTurnedToFaceTheMonitoredHost) {
+    ASSERT_TRUE(Feed(Udp(Addr(192, 168, 1, 101), 1030, Addr(10, 1, 1, 1), 53), "192.168.1.101"));
+    const test::Row& r = sink_.rows.at(0);
+    EXPECT_EQ(r.transportType, "outgoingUDP");
+    EXPECT_EQ(r.sourceIP, "10.1.1.1");
+    EXPECT_EQ(r.sourcePort, 53);
+    EXPECT_EQ(r.sourceMAC, "aa:bb:cc:dd:ee:ff");  // the packet's destination MAC
+    EXPECT_EQ(r.dstIP, "192.168.1.101");
+    EXPECT_EQ(r.dstPort, 1030);
+    EXPECT_EQ(r.dstMAC, "00:1a:2b:3c:4d:5e");
+    EXPECT_EQ(currentColor, colorOutgoingUDP);
+
+    ASSERT_TRUE(Feed(Tcp(Addr(192, 168, 1, 101), 1025, Addr(10, 0, 0, 1), 80), "192.168.1.101"));
+    const test::Row& t = sink_.rows.at(1);
+    EXPECT_EQ(t.transportType, "outgoingTCP");
+    EXPECT_EQ(t.sourceIP, "10.0.0.1");
+    EXPECT_EQ(t.sourcePort, 80);
+    EXPECT_EQ(t.dstPort, 1025);
+    EXPECT_EQ(currentColor, colorOutgoingTCP);
+
+    ASSERT_TRUE(Feed(Udp(Addr(10, 1, 1, 1), 53, Addr(192, 168, 1, 101), 1030), "192.168.1.101"));
+    EXPECT_EQ(sink_.rows.at(2).transportType, "incomingUDP");
+    EXPECT_EQ(currentColor, colorIncomingUDP);
+}
+
+TEST_F(IntakeTest, TheMonitorIsATextPrefix) {
+    const auto tcp = Tcp(Addr(10, 0, 0, 1), 80, Addr(192, 168, 1, 101), 1025);
+    EXPECT_TRUE(Feed(tcp, "192.168.1.10"));
+    EXPECT_EQ(sink_.rows.back().transportType, "incomingTCP");
+    EXPECT_TRUE(Feed(tcp, "192.168."));
+    EXPECT_TRUE(Feed(tcp, "1"));  // 192.168.1.101 begins with "1"
+    EXPECT_FALSE(Feed(tcp, "192.168.1.1010"));
+    EXPECT_FALSE(Feed(tcp, "192.168.1.101 "));
+    EXPECT_FALSE(Feed(tcp, " 192.168.1.101"));
+    // Shorter than the monitor text: no match, so the source is tried and also fails.
+    EXPECT_FALSE(Feed(Tcp(Addr(1, 1, 1, 1), 1, Addr(2, 2, 2, 2), 2), "2.2.2.22"));
+}
+
+TEST_F(IntakeTest, DestinationIsTestedFirst) {
+    // Both ends lie in 192.168.x.x: the packet counts as incoming, in its own orientation.
+    ASSERT_TRUE(Feed(Tcp(Addr(192, 168, 1, 5), 22, Addr(192, 168, 1, 101), 50000), "192.168."));
+    EXPECT_EQ(sink_.rows[0].transportType, "incomingTCP");
+    EXPECT_EQ(sink_.rows[0].sourceIP, "192.168.1.5");
+    EXPECT_EQ(sink_.rows[0].dstPort, 50000);
+}
+
+TEST_F(IntakeTest, EmptyMonitorMakesEveryTcpAndUdpPacketIncoming) {
+    ASSERT_TRUE(Feed(Tcp(Addr(8, 8, 8, 8), 443, Addr(1, 2, 3, 4), 5555), ""));
+    ASSERT_TRUE(Feed(Udp(Addr(1, 2, 3, 4), 5555, Addr(8, 8, 8, 8), 53), ""));
+    EXPECT_EQ(sink_.rows[0].transportType, "incomingTCP");
+    EXPECT_EQ(sink_.rows[1].transportType, "incomingUDP");
+    EXPECT_EQ(sink_.rows[1].sourceIP, "1.2.3.4");
+}
+
+TEST_F(IntakeTest, OtherPacketsChangeNothing) {
+    Ipv4Spec icmp = Tcp(Addr(10, 0, 0, 1), 0, Addr(192, 168, 1, 101), 0);
+    icmp.protocol = 1;
+    EXPECT_FALSE(Feed(icmp, "192.168.1.101"));
+    // ARP (not IPv4).
+    frame_ = test::Ethernet(test::Ipv4(), {}, 0x0806);
+    DecodeFrame(linktype::kEthernet, frame_, 0, packet_);
+    EXPECT_FALSE(IntakePacket(packet_, "", sink_));
+    // TCP between two hosts neither of which is monitored: not even the colour changes.
+    EXPECT_FALSE(Feed(Tcp(Addr(10, 0, 0, 1), 80, Addr(10, 0, 0, 2), 1025), "192.168.1.101"));
+    EXPECT_TRUE(sink_.rows.empty());
+    EXPECT_EQ(currentColor, kUntouched);
+}
+
+TEST_F(IntakeTest, LongFramesAreCutTo32767Bytes) {
+    ASSERT_TRUE(Feed(Tcp(Addr(10, 0, 0, 1), 80, Addr(192, 168, 1, 101), 1025), "", 40000));
+    ASSERT_GT(frame_.size(), 32767u);
+    EXPECT_EQ(sink_.rows[0].packetLen, 32767);
+    EXPECT_EQ(sink_.rows[0].packetTxt.size(), 32767u);
+    EXPECT_TRUE(
+        std::equal(sink_.rows[0].packetTxt.begin(), sink_.rows[0].packetTxt.end(), frame_.begin()));
+
+    sink_.rows.clear();
+    frame_.resize(32767);
+    DecodeFrame(linktype::kEthernet, frame_, 0, packet_);
+    ASSERT_TRUE(IntakePacket(packet_, "", sink_));
+    EXPECT_EQ(sink_.rows[0].packetLen, 32767);
+}
+
+TEST_F(IntakeTest, ClassifyIsPureAndLeavesTheColourAlone) {
+    frame_ = test::Ethernet(test::Ipv4());
+    DecodeFrame(linktype::kEthernet, frame_, 0, packet_);
+    const auto record = ClassifyPacket(packet_, "192.168.1.101");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->transportType, "incomingTCP");
+    EXPECT_EQ(currentColor, kUntouched);
+}
+
+}  // namespace
+}  // namespace lumeno

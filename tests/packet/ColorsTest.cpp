@@ -1,0 +1,53 @@
+#include "packet/Colors.h"
+
+#include <gtest/gtest.h>
+
+namespace lumeno {
+namespace {
+
+class ColorsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        colorIncomingTCP = kDefaultIncomingTCP;
+        colorOutgoingTCP = kDefaultOutgoingTCP;
+        colorIncomingUDP = kDefaultIncomingUDP;
+        colorOutgoingUDP = kDefaultOutgoingUDP;
+        currentColor = MakeRgb(1, 2, 3);
+    }
+};
+
+TEST_F(ColorsTest, LayoutIsRedInTheLowByte) {
+    EXPECT_EQ(MakeRgb(0x12, 0x34, 0x56), 0x00563412u);
+    EXPECT_EQ(RedOf(kDefaultIncomingUDP), 192);
+    EXPECT_EQ(GreenOf(kDefaultIncomingUDP), 64);
+    EXPECT_EQ(BlueOf(kDefaultIncomingUDP), 0);
+}
+
+TEST_F(ColorsTest, EachClassTakesItsColour) {
+    SetPacketColor("incomingUDP");
+    EXPECT_EQ(currentColor, MakeRgb(192, 64, 0));
+    SetPacketColor("outgoingUDP");
+    EXPECT_EQ(currentColor, MakeRgb(255, 128, 0));
+    SetPacketColor("incomingTCP");
+    EXPECT_EQ(currentColor, MakeRgb(0, 128, 0));
+    SetPacketColor("outgoingTCP");
+    EXPECT_EQ(currentColor, MakeRgb(0, 255, 0));
+}
+
+TEST_F(ColorsTest, OtherTextsLeaveTheColourAlone) {
+    for (const char* text : {"IncomingTCP", "incomingtcp", "incomingTCP ", "", "tcp", "ICMP"}) {
+        SetPacketColor(text);
+        EXPECT_EQ(currentColor, MakeRgb(1, 2, 3)) << '"' << text << '"';
+    }
+}
+
+TEST_F(ColorsTest, ANewClassColourAppliesToTheNextPacket) {
+    SetPacketColor("incomingTCP");
+    colorIncomingTCP = MakeRgb(9, 9, 9);
+    EXPECT_EQ(currentColor, kDefaultIncomingTCP);
+    SetPacketColor("incomingTCP");
+    EXPECT_EQ(currentColor, MakeRgb(9, 9, 9));
+}
+
+}  // namespace
+}  // namespace lumeno
