@@ -1,0 +1,162 @@
+#include "views/PlotSurface.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "packet/Library.h"
+
+namespace lumeno {
+
+namespace {
+
+// Cuts the segment to the box [lo, hiX] x [lo, hiY] (Liang-Barsky). False when nothing of it
+// lies inside. Only used for end points far off the surface, so that an absurd coordinate
+// cannot make a line walk millions of pixels that are never drawn.
+bool ClipToBox(double& x0, double& y0, double& x1, double& y1, double lo, double hiX, double hiY) {
+    double t0 = 0, t1 = 1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x0 - lo, hiX - x0, y0 - lo, hiY - y0};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0) {
+            t0 = std::max(t0, t);
+        } else {
+            t1 = std::min(t1, t);
+        }
+        if (t0 > t1) return false;
+    }
+    const double nx0 = x0 + t0 * dx, ny0 = y0 + t0 * dy;
+    x1 = x0 + t1 * dx;
+    y1 = y0 + t1 * dy;
+    x0 = nx0;
+    y0 = ny0;
+    return true;
+}
+
+}  // namespace
+
+PlotSurface::PlotSurface(int width, int height, Rgb background) : background_(background) {
+    Resize(width, height);
+}
+
+void PlotSurface::Resize(int width, int height) {
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    if (width_ == 0 || height_ == 0) {
+        image_ = QImage();
+        bits_ = nullptr;
+        stride_ = 0;
+    } else {
+        image_ = QImage(width_, height_, QImage::Format_RGB32);
+        bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+        stride_ = image_.bytesPerLine() / 4;
+    }
+    Erase();
+}
+
+void PlotSurface::Erase() {
+    if (bits_) image_.fill(ToQRgb(background_));
+    changed_ = true;
+}
+
+void PlotSurface::SetBackground(Rgb color) {
+    background_ = color;
+    Erase();
+}
+
+void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
+    if (!bits_) return;
+    double x0 = fx0, y0 = fy0, x1 = fx1, y1 = fy1;
+    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
+        return;
+    }
+    const double margin = 4;
+    auto far = [&](double x, double y) {
+        return x < -margin || y < -margin || x > width_ + margin || y > height_ + margin;
+    };
+    if (far(x0, y0) || far(x1, y1)) {
+        if (!ClipToBox(x0, y0, x1, y1, -margin, width_ + margin, height_ + margin)) return;
+    }
+    int x = static_cast<int>(RoundHalfEven(x0));
+    int y = static_cast<int>(RoundHalfEven(y0));
+    const int ex = static_cast<int>(RoundHalfEven(x1));
+    const int ey = static_cast<int>(RoundHalfEven(y1));
+    const int dx = std::abs(ex - x), dy = std::abs(ey - y);
+    const int sx = ex > x ? 1 : -1, sy = ey > y ? 1 : -1;
+    const std::uint32_t pixel = ToQRgb(color);
+    changed_ = true;
+    if (dx >= dy) {
+        int err = dx / 2;
+        for (int i = 0; i < dx; ++i) {
+            Plot(x, y, pixel);
+            x += sx;
+            err -= dy;
+            if (err < 0) {
+                y += sy;
+                err += dx;
+            }
+        }
+    } else {
+        int err = dy / 2;
+        for (int i = 0; i < dy; ++i) {
+            Plot(x, y, pixel);
+            y += sy;
+            err -= dx;
+            if (err < 0) {
+                x += sx;
+                err += dy;
+            }
+        }
+    }
+}
+
+void PlotSurface::Point(float x, float y, Rgb color) {
+    if (!bits_ || !std::isfinite(x) || !std::isfinite(y)) return;
+    if (x < -1 || y < -1 || x > width_ + 1 || y > height_ + 1) return;
+    Plot(static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y)), ToQRgb(color));
+    changed_ = true;
+}
+
+Rgb PlotSurface::PixelAt(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
+    const std::uint32_t p = bits_[static_cast<std::ptrdiff_t>(y) * stride_ + x];
+    return MakeRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+QString PlotSurface::SaveBmp(const QString& path) const {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
+    // An empty surface still gives a valid (1 x 1, background) file rather than none.
+    QImage image = image_;
+    if (image.isNull()) {
+        image = QImage(1, 1, QImage::Format_RGB32);
+        image.fill(ToQRgb(background_));
+    }
+    QImageWriter writer(&file, "bmp");
+    QString reason;
+    if (!writer.write(image)) {
+        reason = file.error() != QFile::NoError ? file.errorString() : writer.errorString();
+    } else if (!file.flush()) {
+        reason = file.errorString();
+    }
+    file.close();
+    if (reason.isEmpty() && file.error() != QFile::NoError) reason = file.errorString();
+    if (!reason.isEmpty()) {
+        // Leave no half-written image that could pass for a saved one (but never remove
+        // what is not a plain file, such as a device).
+        if (QFileInfo(path).isFile()) QFile::remove(path);
+        return reason.isEmpty() ? QStringLiteral("write failed") : reason;
+    }
+    return {};
+}
+
+}  // namespace lumeno

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <cstdint>
+
+#include "packet/Colors.h"
+
+namespace lumeno {
+
+// QImage's 0xAARRGGBB form of a colour.
+constexpr std::uint32_t ToQRgb(Rgb c) {
+    return 0xFF000000u | (std::uint32_t{RedOf(c)} << 16) | (std::uint32_t{GreenOf(c)} << 8) |
+           BlueOf(c);
+}
+
+// The drawing surface of a graphical view: a persistent 32-bit image of everything drawn
+// since the last erase, kept whether or not its window is shown.
+//
+// Pixel rules, which every view relies on:
+//  - Coordinates are pixels, origin top left; x grows right up to Width(), y down to Height().
+//    Pixel (x, y) is the unit square whose top-left corner is (x, y).
+//  - A line's end points are rounded to whole pixels, halves to the even neighbour.
+//  - A line covers the pixels from its rounded start up to, but not including, its rounded
+//    end (so (p, 0)-(p, H) covers exactly the H pixels of column p, and two lines that meet
+//    at a point share no pixel). A line whose rounded ends coincide draws nothing.
+//  - Between its ends a line steps one pixel along its major axis at a time (Bresenham);
+//    steep and shallow lines alike are one pixel wide with no gaps.
+//  - Everything is clipped to the surface: pixels outside it are simply not drawn.
+//  - A point sets the one pixel under its rounded coordinates, if that is on the surface.
+//  - Later drawing paints over earlier drawing; there is no blending.
+class PlotSurface {
+  public:
+    explicit PlotSurface(int width = 0, int height = 0, Rgb background = kDefaultBackground);
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+    // A new size erases the picture.
+    void Resize(int width, int height);
+    void Erase();
+    // Takes the new background colour and erases to it.
+    void SetBackground(Rgb color);
+    Rgb Background() const { return background_; }
+
+    void Line(float x0, float y0, float x1, float y1, Rgb color);
+    void Point(float x, float y, Rgb color);
+
+    // The colour at a pixel; the background for pixels off the surface.
+    Rgb PixelAt(int x, int y) const;
+    const QImage& Image() const { return image_; }
+
+    // Writes the image as a BMP file. Returns an empty text on success, otherwise why not.
+    QString SaveBmp(const QString& path) const;
+
+    // True once after anything was drawn or erased; lets windows repaint only what changed.
+    bool TakeChanged() {
+        const bool changed = changed_;
+        changed_ = false;
+        return changed;
+    }
+
+  private:
+    void Plot(int x, int y, std::uint32_t pixel) {
+        if (static_cast<unsigned>(x) < static_cast<unsigned>(width_) &&
+            static_cast<unsigned>(y) < static_cast<unsigned>(height_)) {
+            bits_[static_cast<std::ptrdiff_t>(y) * stride_ + x] = pixel;
+        }
+    }
+
+    QImage image_;
+    std::uint32_t* bits_ = nullptr;
+    std::ptrdiff_t stride_ = 0;  // pixels per image row
+    int width_ = 0;
+    int height_ = 0;
+    Rgb background_;
+    bool changed_ = true;
+};
+
+}  // namespace lumeno

@@ -1,0 +1,182 @@
+#include "views/PlotSurface.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <cmath>
+#include <limits>
+
+namespace lumeno {
+namespace {
+
+constexpr Rgb kBlack = MakeRgb(0, 0, 0);
+constexpr Rgb kRed = MakeRgb(255, 0, 0);
+constexpr Rgb kBlue = MakeRgb(0, 0, 255);
+
+// The pixels of one colour, as "x,y" pairs in row order.
+std::vector<std::pair<int, int>> PixelsOf(const PlotSurface& s, Rgb color) {
+    std::vector<std::pair<int, int>> out;
+    for (int y = 0; y < s.Height(); ++y) {
+        for (int x = 0; x < s.Width(); ++x) {
+            if (s.PixelAt(x, y) == color) out.emplace_back(x, y);
+        }
+    }
+    return out;
+}
+
+using Pixels = std::vector<std::pair<int, int>>;
+
+TEST(PlotSurface, StartsAndErasesToItsBackground) {
+    PlotSurface s(4, 3, kBlue);
+    EXPECT_EQ(PixelsOf(s, kBlue).size(), 12u);
+    s.Line(0, 0, 4, 0, kRed);
+    s.Erase();
+    EXPECT_EQ(PixelsOf(s, kBlue).size(), 12u);
+    s.SetBackground(kBlack);  // a new background erases too
+    EXPECT_EQ(PixelsOf(s, kBlack).size(), 12u);
+    s.Line(0, 0, 4, 0, kRed);
+    s.Resize(5, 2);
+    EXPECT_EQ(PixelsOf(s, kBlack).size(), 10u);
+}
+
+TEST(PlotSurface, ALineLeavesOutItsLastPoint) {
+    PlotSurface s(6, 6, kBlack);
+    s.Line(1, 2, 4, 2, kRed);
+    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{1, 2}, {2, 2}, {3, 2}}));
+    s.Erase();
+    s.Line(4, 5, 4, 1, kRed);  // upwards: starts at row 5, stops before row 1
+    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{4, 2}, {4, 3}, {4, 4}, {4, 5}}));
+    s.Erase();
+    s.Line(3, 3, 3, 3, kRed);  // a line of no length draws nothing
+    EXPECT_TRUE(PixelsOf(s, kRed).empty());
+}
+
+TEST(PlotSurface, AColumnFromTopToHeightCoversExactlyTheColumn) {
+    PlotSurface s(3, 7, kBlack);
+    s.Line(1, 0, 1, 7, kRed);
+    EXPECT_EQ(PixelsOf(s, kRed).size(), 7u);
+    for (int y = 0; y < 7; ++y) EXPECT_EQ(s.PixelAt(1, y), kRed);
+    // Two bands meeting at a fractional border share no pixel and leave no gap.
+    s.Erase();
+    s.Line(0, 0, 0, 7 / 4.0f, kRed);          // 1.75 -> 2
+    s.Line(0, 7 / 4.0f, 0, 7 / 2.0f, kBlue);  // 2 .. 3.5 -> 4
+    EXPECT_EQ(s.PixelAt(0, 1), kRed);
+    EXPECT_EQ(s.PixelAt(0, 2), kBlue);
+    EXPECT_EQ(s.PixelAt(0, 3), kBlue);
+    EXPECT_EQ(s.PixelAt(0, 4), kBlack);
+}
+
+TEST(PlotSurface, EndPointsRoundHalvesToEven) {
+    PlotSurface s(10, 3, kBlack);
+    s.Line(0.5f, 1, 3.5f, 1, kRed);  // 0 .. 4
+    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{0, 1}, {1, 1}, {2, 1}, {3, 1}}));
+    s.Erase();
+    s.Line(1.5f, 0, 2.5f, 0, kRed);  // 2 .. 2: nothing
+    EXPECT_TRUE(PixelsOf(s, kRed).empty());
+    s.Point(2.5f, 1.5f, kRed);   // (2, 2)
+    s.Point(3.5f, 0.5f, kBlue);  // (4, 0)
+    EXPECT_EQ(s.PixelAt(2, 2), kRed);
+    EXPECT_EQ(s.PixelAt(4, 0), kBlue);
+}
+
+TEST(PlotSurface, SlopedLinesAreUnbrokenOnePixelSteps) {
+    PlotSurface s(100, 50, kBlack);
+    s.Line(0, 0, 100, 30, kRed);  // shallow: one pixel per column
+    const auto shallow = PixelsOf(s, kRed);
+    EXPECT_EQ(shallow.size(), 100u);
+    s.Erase();
+    s.Line(10, 49, 20, 0, kRed);  // steep: one pixel per row
+    const auto steep = PixelsOf(s, kRed);
+    EXPECT_EQ(steep.size(), 49u);
+    for (int y = 1; y <= 49; ++y) {
+        int n = 0;
+        for (int x = 0; x < 100; ++x) n += s.PixelAt(x, y) == kRed;
+        EXPECT_EQ(n, 1) << "row " << y;
+    }
+}
+
+TEST(PlotSurface, EverythingIsClippedToTheSurface) {
+    PlotSurface s(10, 10, kBlack);
+    s.Line(-5, 5, 15, 5, kRed);
+    EXPECT_EQ(PixelsOf(s, kRed).size(), 10u);
+    s.Erase();
+    s.Point(-1, 3, kRed);
+    s.Point(3, -1, kRed);
+    s.Point(10, 3, kRed);
+    s.Point(3, 10, kRed);
+    s.Line(0, -1, 10, -1, kRed);  // the row above the surface
+    s.Line(20, 20, 30, 30, kRed);
+    EXPECT_TRUE(PixelsOf(s, kRed).empty());
+    EXPECT_EQ(s.PixelAt(-1, 0), kBlack);  // off the surface reads as background
+}
+
+TEST(PlotSurface, AbsurdCoordinatesAreCheapAndHarmless) {
+    PlotSurface s(200, 200, kBlack);
+    QElapsedTimer clock;
+    clock.start();
+    const float big = 3e9f;
+    for (int i = 0; i < 1000; ++i) {
+        s.Line(-big, -big, big, big, kRed);
+        s.Line(0, big, 100, -big, kRed);
+    }
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(s.PixelAt(100, 100), kRed);  // the diagonal still crosses the surface
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    s.Erase();
+    s.Line(nan, 0, 10, 10, kRed);
+    s.Line(0, 0, inf, 10, kRed);
+    s.Point(nan, nan, kRed);
+    EXPECT_TRUE(PixelsOf(s, kRed).empty());
+}
+
+TEST(PlotSurface, ASurfaceOfNoSizeDrawsNothingAndStillSaves) {
+    PlotSurface s(0, 50, kBlack);
+    s.Line(0, 0, 10, 10, kRed);
+    s.Point(0, 0, kRed);
+    EXPECT_EQ(s.Width(), 0);
+    QTemporaryDir dir;
+    EXPECT_EQ(s.SaveBmp(dir.filePath("empty.bmp")), QString());
+    EXPECT_FALSE(QImage(dir.filePath("empty.bmp")).isNull());
+    PlotSurface negative(-5, -5);
+    EXPECT_EQ(negative.Width(), 0);
+    EXPECT_EQ(negative.Height(), 0);
+}
+
+TEST(PlotSurface, SavesAPixelExactBmp) {
+    PlotSurface s(7, 5, MakeRgb(10, 20, 30));
+    s.Line(0, 0, 7, 5, MakeRgb(255, 128, 0));
+    s.Point(6, 0, MakeRgb(1, 2, 3));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("x.bmp");
+    ASSERT_EQ(s.SaveBmp(path), QString());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.read(2), QByteArray("BM"));
+    const QImage back(path);
+    ASSERT_EQ(back.size(), QSize(7, 5));
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            const Rgb want = s.PixelAt(x, y);
+            const QRgb got = back.pixel(x, y);
+            EXPECT_EQ(MakeRgb(qRed(got), qGreen(got), qBlue(got)), want) << x << "," << y;
+        }
+    }
+}
+
+TEST(PlotSurface, AFailedSaveSaysWhyAndLeavesNoFile) {
+    PlotSurface s(50, 50, kBlack);
+    EXPECT_NE(s.SaveBmp("/nonexistent-dir/x.bmp"), QString());
+    // A full disk: every write fails.
+    if (QFile::exists("/dev/full")) {
+        const QString reason = s.SaveBmp("/dev/full");
+        EXPECT_TRUE(reason.contains("space", Qt::CaseInsensitive)) << reason.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace lumeno
