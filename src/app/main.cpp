@@ -1,14 +1,130 @@
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "app/HeadlessRun.h"
+#include "app/frmMain.h"
+
+namespace {
+
+bool HasArgument(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    // Headless runs need no display: Qt's offscreen platform stands in for one.
+    if (HasArgument(argc, argv, "--headless")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a desktop session Qt would complain about the missing runtime directory.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            const QByteArray dir = QDir::tempPath().toLocal8Bit() + "/lumeno-runtime-" +
+                                   QByteArray::number(static_cast<qulonglong>(getuid()));
+            if (mkdir(dir.constData(), 0700) == 0 || errno == EEXIST) {
+                qputenv("XDG_RUNTIME_DIR", dir);
+            }
+        }
+    }
+
+    // Help and version open no window either.
+    for (const char* quiet : {"--help", "-h", "--help-all", "--version", "-v"}) {
+        if (HasArgument(argc, argv, quiet)) qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "lumeno: no display to open the windows on. Run it in a desktop session, "
+                     "or use --headless FILE to replay a capture file without one.\n");
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumeno"));
     QApplication::setApplicationVersion(QStringLiteral(LUMENO_VERSION));
+
     QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Shows the TCP and UDP traffic of one host as pictures."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("A capture file (pcap, pcapng) to replay."),
+                                 QStringLiteral("[FILE]"));
+    const QCommandLineOption replay(QStringLiteral("replay"),
+                                    QStringLiteral("Replay the capture FILE at start-up."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption speed(
+        QStringLiteral("speed"),
+        QStringLiteral("Replay pace: 1 is the recorded pace (default), 2 twice as fast, "
+                       "'max' as fast as possible."),
+        QStringLiteral("FACTOR"), QStringLiteral("1"));
+    const QCommandLineOption monitor(QStringLiteral("monitor"),
+                                     QStringLiteral("The monitored address or address prefix."),
+                                     QStringLiteral("TEXT"));
+    const QCommandLineOption snapshotDir(
+        QStringLiteral("snapshot-dir"),
+        QStringLiteral("Save every image into DIR instead of the program's directory."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("No display: replay FILE as fast as possible, save the snapshots, "
+                       "print a summary and exit."));
+    const QCommandLineOption records(
+        QStringLiteral("records"),
+        QStringLiteral("Print one tab-separated line per accepted packet on standard output."));
+    parser.addOptions({replay, speed, monitor, snapshotDir, headless, records});
     parser.process(app);
-    return 0;
+
+    QString file = parser.value(replay);
+    if (file.isEmpty() && !parser.positionalArguments().isEmpty()) {
+        file = parser.positionalArguments().constFirst();
+    }
+    double factor = 1;
+    if (parser.value(speed) == QStringLiteral("max")) {
+        factor = 0;
+    } else {
+        bool ok = false;
+        factor = parser.value(speed).toDouble(&ok);
+        if (!ok || !(factor > 0)) {
+            std::fprintf(stderr, "lumeno: --speed takes a positive number or 'max', not '%s'\n",
+                         qPrintable(parser.value(speed)));
+            return 2;
+        }
+    }
+    if (parser.isSet(headless) && file.isEmpty()) {
+        std::fprintf(stderr, "lumeno: --headless needs a capture file to replay\n");
+        return 2;
+    }
+    if (parser.isSet(snapshotDir) && !QFileInfo(parser.value(snapshotDir)).isDir()) {
+        std::fprintf(stderr, "lumeno: --snapshot-dir %s is not a directory\n",
+                     qPrintable(parser.value(snapshotDir)));
+        return 2;
+    }
+
+    lumeno::frmMain window;
+    if (parser.isSet(monitor)) window.txtIP()->setText(parser.value(monitor));
+    if (parser.isSet(snapshotDir)) {
+        window.SetSnapshotDir(QDir(parser.value(snapshotDir)).absolutePath());
+    }
+    if (parser.isSet(records)) window.SetRecordsOutput(stdout);
+    window.SetReplaySpeed(factor);
+    window.show();
+
+    if (parser.isSet(headless)) return lumeno::RunHeadless(window, file, parser.isSet(records));
+    if (!file.isEmpty()) {
+        window.cmbInterface()->setEnabled(true);
+        window.cmbInterface()->setEditText(file);
+        window.StartCapture();
+    }
+    return app.exec();
 }

@@ -1,0 +1,175 @@
+#include "views/ViewManager.h"
+
+#include <QDir>
+
+#include "packet/Library.h"
+
+namespace lumeno {
+
+const std::array<const char*, kSwitchCount> kSwitchCaptions = {
+    "External Port to Internal Port",
+    "Headers",
+    "Protocol over Time",
+    "Raw Packet Data",
+    "External IP to Internal IP",
+    "Packet Length over Time",
+    "Port to IP to IP to Port",
+    "IP to Port to Port to IP",
+    "External IP to Internal Port",
+    "Time Sequence Plot",
+    "Custom IP to IP",
+    "Bit Rainfall",
+};
+
+namespace {
+
+constexpr bool kDefaultSwitches[kSwitchCount] = {true,  true,  false, false, false, true,
+                                                 false, false, true,  true,  false, true};
+
+}  // namespace
+
+ViewManager::ViewManager(std::array<QCheckBox*, kSwitchCount> chkVis, QObject* parent)
+    : QObject(parent), chkVis_(chkVis) {
+    for (QCheckBox* box : chkVis_) {
+        connect(box, &QCheckBox::clicked, this, &ViewManager::ShowVisualizations);
+    }
+    // Drawing goes into the images at once; the screen catches up at most ~60 times a second.
+    connect(&refresh_, &QTimer::timeout, this, &ViewManager::RefreshShown);
+    refresh_.start(kRefreshMillis);
+}
+
+ViewManager::~ViewManager() {
+    for (ViewWindow* window : ExistingViews()) delete window;
+}
+
+std::array<ViewWindow*, kSwitchCount> ViewManager::ExistingViews() const {
+    return {visParallel_,       visTxt_,           visTimeSequence_,     visTxtBody_,
+            visParallelIP_,     visWaterfallData_, visParallelDual_,     visParallelDual_IPPI_,
+            visParallelIPPort_, visRunningPort_,   visParallelIPcustom_, visBitData_};
+}
+
+ViewWindow& ViewManager::View(int index) {
+    switch (index) {
+        case kSwitchParallelPort:
+            return Parallel();
+        case kSwitchHeaders:
+            return Txt();
+        case kSwitchTimeSequence:
+            return TimeSequence();
+        case kSwitchBody:
+            return TxtBody();
+        case kSwitchParallelIP:
+            return ParallelIP();
+        case kSwitchWaterfall:
+            return WaterfallData();
+        case kSwitchParallelDual:
+            return ParallelDual();
+        case kSwitchParallelDualIPPI:
+            return ParallelDualIPPI();
+        case kSwitchParallelIPPort:
+            return ParallelIPPort();
+        case kSwitchRunningPort:
+            return RunningPort();
+        case kSwitchParallelIPcustom:
+            return ParallelIPcustom();
+        default:
+            return BitData();
+    }
+}
+
+void ViewManager::ShowVisualizations() {
+    for (int i = 0; i < kSwitchCount; ++i) {
+        const Qt::CheckState state = chkVis_[i]->checkState();
+        if (state == Qt::PartiallyChecked) continue;  // the grey state changes nothing
+        ViewWindow& window = View(i);
+        if (state == Qt::Checked) {
+            window.show();
+            window.Refresh();
+        } else {
+            window.hide();
+        }
+    }
+}
+
+void ViewManager::SetDefaultVisualizations() {
+    for (int i = 0; i < kSwitchCount; ++i) {
+        chkVis_[i]->setCheckState(kDefaultSwitches[i] ? Qt::Checked : Qt::Unchecked);
+    }
+    ShowVisualizations();
+}
+
+void ViewManager::PlotPacket(const PacketRecord& r) {
+    ParallelDual().parallelDual(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
+    ParallelDualIPPI().parallelDual(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
+    Parallel().parallelPort2Port(r.sourcePort, r.dstPort);
+    ParallelIP().parallelIP2IP(r.sourceIP, r.dstIP);
+    ParallelIPPort().Graph(r.sourceIP, r.dstPort);
+    ParallelIPcustom().parallelIP2IPcustom(r.sourceIP, r.dstIP);
+    TimeSequence().Plot(r.transportType);
+    RunningPort().Plot(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
+    WaterfallData().PlotData(r.packetLen);
+    TxtBody().PrintBody(r.packetTxt, r.packetLen);
+    BitData().Graph(r.packetTxt, r.packetLen);
+    Txt().PrintHeader(r.sourceMAC, r.sourceIP, r.sourcePort, r.dstMAC, r.dstIP, r.dstPort,
+                      r.transportType);
+}
+
+void ViewManager::ClearVisualizations() {
+    Txt().txtPacket()->clear();
+    TxtBody().txtPacketASCII()->clear();
+    TxtBody().txtPacketHex()->clear();
+    TimeSequence().reset();
+    RunningPort().reset();
+    ParallelIP().Surface().Erase();
+    ParallelDualIPPI().Surface().Erase();
+    ParallelDual().Surface().Erase();
+    Parallel().Surface().Erase();
+    ParallelIPPort().Surface().Erase();
+    ParallelIPcustom().Surface().Erase();
+    WaterfallData().reset();
+    BitData().reset();
+}
+
+GraphWindow* ViewManager::GraphBySuffix(const QString& suffix) {
+    if (suffix == "_parallel_port.bmp") return &Parallel();
+    if (suffix == "_parallel_PIIP.bmp") return &ParallelDual();
+    if (suffix == "_parallel_IPPI.bmp") return &ParallelDualIPPI();
+    if (suffix == "_parallel_IP.bmp") return &ParallelIP();
+    if (suffix == "_time_sequence.bmp") return &TimeSequence();
+    if (suffix == "_running_port.bmp") return &RunningPort();
+    if (suffix == "_waterfall_length.bmp") return &WaterfallData();
+    if (suffix == "_bitdata.bmp") return &BitData();
+    if (suffix == "_parallel_IP_port.bmp") return &ParallelIPPort();
+    if (suffix == "_parallel_IPcustom.bmp") return &ParallelIPcustom();
+    return nullptr;
+}
+
+SnapshotResult ViewManager::SaveSnapshots(const QString& dir) {
+    static const char* const kSuffixes[] = {
+        "_parallel_port.bmp",     "_parallel_PIIP.bmp", "_parallel_IPPI.bmp",
+        "_parallel_IP.bmp",       "_time_sequence.bmp", "_running_port.bmp",
+        "_waterfall_length.bmp",  "_bitdata.bmp",       "_parallel_IP_port.bmp",
+        "_parallel_IPcustom.bmp",
+    };
+    SnapshotResult result;
+    result.timestamp = QString::fromStdString(GetTimeStamp());
+    for (const char* suffix : kSuffixes) {
+        const QString path = QDir(dir).filePath(result.timestamp + QLatin1String(suffix));
+        // A file that cannot be written is reported; the others are still written.
+        const QString error = GraphBySuffix(QLatin1String(suffix))->Surface().SaveBmp(path);
+        if (error.isEmpty()) {
+            result.written << path;
+        } else {
+            result.failures << QStringLiteral("%1: %2").arg(path, error);
+        }
+    }
+    return result;
+}
+
+void ViewManager::RefreshShown() {
+    for (ViewWindow* window : ExistingViews()) {
+        if (window && window->isVisible()) window->Refresh();
+    }
+}
+
+}  // namespace lumeno

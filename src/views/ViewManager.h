@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <array>
+
+#include "capture/Intake.h"
+#include "views/parallel/ParallelWindows.h"
+#include "views/scrolling/ScrollingWindows.h"
+#include "views/text/TextWindows.h"
+
+namespace lumeno {
+
+// The switch of each view on the main window, by index.
+enum ViewSwitch {
+    kSwitchParallelPort = 0,
+    kSwitchHeaders = 1,
+    kSwitchTimeSequence = 2,
+    kSwitchBody = 3,
+    kSwitchParallelIP = 4,
+    kSwitchWaterfall = 5,
+    kSwitchParallelDual = 6,
+    kSwitchParallelDualIPPI = 7,
+    kSwitchParallelIPPort = 8,
+    kSwitchRunningPort = 9,
+    kSwitchParallelIPcustom = 10,
+    kSwitchBitData = 11,
+    kSwitchCount = 12,
+};
+
+// The captions of the twelve switches, by index.
+extern const std::array<const char*, kSwitchCount> kSwitchCaptions;
+
+struct SnapshotResult {
+    QString timestamp;
+    QStringList written;   // paths that were saved
+    QStringList failures;  // "path: reason" for each one that was not
+};
+
+// The twelve views: shows and hides them by the main window's switches, hands every
+// accepted packet to all of them (shown or hidden), clears and saves them. Each window is
+// made on first use and made again after the user has closed it.
+class ViewManager : public QObject, public RecordSink {
+    Q_OBJECT
+
+  public:
+    explicit ViewManager(std::array<QCheckBox*, kSwitchCount> chkVis, QObject* parent = nullptr);
+    ~ViewManager() override;
+
+    void ShowVisualizations();
+    void SetDefaultVisualizations();
+    void PlotPacket(const PacketRecord& record) override;
+    void ClearVisualizations();
+    // Writes the ten graphical views' images into dir, all named with one timestamp.
+    SnapshotResult SaveSnapshots(const QString& dir);
+
+    // The window behind a switch, made when it does not exist yet.
+    ViewWindow& View(int switchIndex);
+    // The graphical view saved with the given snapshot suffix.
+    GraphWindow* GraphBySuffix(const QString& suffix);
+
+    visParallel& Parallel() { return Use(visParallel_); }
+    visParallelIP& ParallelIP() { return Use(visParallelIP_); }
+    visParallelIPPort& ParallelIPPort() { return Use(visParallelIPPort_); }
+    visParallelIPcustom& ParallelIPcustom() { return Use(visParallelIPcustom_); }
+    visParallelDual& ParallelDual() { return Use(visParallelDual_); }
+    visParallelDual_IPPI& ParallelDualIPPI() { return Use(visParallelDual_IPPI_); }
+    visTimeSequence& TimeSequence() { return Use(visTimeSequence_); }
+    visRunningPort& RunningPort() { return Use(visRunningPort_); }
+    visBitData& BitData() { return Use(visBitData_); }
+    visWaterfallData& WaterfallData() { return Use(visWaterfallData_); }
+    visTxt& Txt() { return Use(visTxt_); }
+    visTxtBody& TxtBody() { return Use(visTxtBody_); }
+
+    // Lets the shown windows paint what was drawn since the last refresh.
+    void RefreshShown();
+
+    static constexpr int kRefreshMillis = 16;
+
+  private:
+    template <class Window>
+    Window& Use(QPointer<Window>& slot) {
+        if (!slot || slot->ClosedByUser()) slot = new Window();
+        return *slot;
+    }
+    std::array<ViewWindow*, kSwitchCount> ExistingViews() const;
+
+    std::array<QCheckBox*, kSwitchCount> chkVis_;
+    QPointer<visParallel> visParallel_;
+    QPointer<visParallelIP> visParallelIP_;
+    QPointer<visParallelIPPort> visParallelIPPort_;
+    QPointer<visParallelIPcustom> visParallelIPcustom_;
+    QPointer<visParallelDual> visParallelDual_;
+    QPointer<visParallelDual_IPPI> visParallelDual_IPPI_;
+    QPointer<visTimeSequence> visTimeSequence_;
+    QPointer<visRunningPort> visRunningPort_;
+    QPointer<visBitData> visBitData_;
+    QPointer<visWaterfallData> visWaterfallData_;
+    QPointer<visTxt> visTxt_;
+    QPointer<visTxtBody> visTxtBody_;
+    QTimer refresh_;
+};
+
+}  // namespace lumeno
