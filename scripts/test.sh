@@ -18,6 +18,6 @@ cmake --build build/fuzz -j"$jobs" --target fuzz_decoder fuzz_seeds
 ctest --test-dir build/fuzz --output-on-failure
 
 cmake -S . -B build/test -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Debug \
-  -DLUMENO_SANITIZE=ON -DLUMENO_WERROR=ON -DLUMENO_TESTS=ON >/dev/null
+  -DLUMENO_SANITIZE=ON -DLUMENO_WERROR=ON -DLUMENO_TESTS=ON -DLUMENO_BENCH=ON >/dev/null
 cmake --build build/test -j"$jobs"
 ctest --test-dir build/test --output-on-failure -j"$jobs"

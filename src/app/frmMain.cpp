@@ -146,6 +146,12 @@ frmMain::frmMain()
     connect(&figures_, &QTimer::timeout, this, &frmMain::RefreshFigures);
     figures_.start(250);
 
+    SetSnapshotDir(snapshotDir_);
+    RunningImageContext().showStatus = [this](const QString& text) {
+        label1_->setText(text);
+        ShowMessage(text);
+    };
+
     // Start-up: the preparatory call, the adapter list, the colours, the views.
     capture_.Prepare();
     ListAdapters();
@@ -157,7 +163,13 @@ frmMain::frmMain()
 
 frmMain::~frmMain() {
     capture_.Stop();
+    RunningImageContext().showStatus = nullptr;
     delete settings_.data();
+}
+
+void frmMain::SetSnapshotDir(const QString& dir) {
+    snapshotDir_ = dir;
+    RunningImageContext().directory = dir;
 }
 
 frmSettings& frmMain::Settings() {

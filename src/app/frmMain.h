@@ -37,7 +37,7 @@ class frmMain : public QWidget, private RecordSink {
     ~frmMain() override;
 
     // Where snapshots and running images go; by default the program's directory.
-    void SetSnapshotDir(const QString& dir) { snapshotDir_ = dir; }
+    void SetSnapshotDir(const QString& dir);
     const QString& SnapshotDir() const { return snapshotDir_; }
     void SetReplaySpeed(double factor) { capture_.SetReplaySpeed(factor); }
     // Writes one tab-separated line per accepted packet to out (nullptr: none).

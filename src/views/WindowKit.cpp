@@ -7,6 +7,11 @@
 
 namespace lumeno {
 
+ImageContext& RunningImageContext() {
+    static ImageContext context;
+    return context;
+}
+
 QRect TwipsRect(int left, int top, int width, int height) {
     return QRect(Twips(left), Twips(top), Twips(width), Twips(height));
 }

@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 #include "views/PlotSurface.h"
@@ -20,6 +21,14 @@ QRect TwipsRect(int left, int top, int width, int height);
 // never depend on which fonts the machine has.
 enum class FontRole { Verdana, CourierNew, Dialog };
 QFont UiFont(FontRole role, double points, bool bold = false);
+
+// Where views save the images they write by themselves (running images), and how they tell
+// the user about them: set by the main window.
+struct ImageContext {
+    QString directory;                               // the program's or --snapshot-dir
+    std::function<void(const QString&)> showStatus;  // the main window's status label
+};
+ImageContext& RunningImageContext();
 
 // The light grey of every control window.
 inline constexpr Rgb kFormGrey = MakeRgb(224, 224, 224);
