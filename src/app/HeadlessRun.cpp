@@ -1,7 +1,9 @@
 #include "app/HeadlessRun.h"
 
 #include <QEventLoop>
+#include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "app/frmMain.h"
 
@@ -36,21 +38,15 @@ int RunHeadless(frmMain& window, const QString& file, bool summaryToStderr) {
     const CaptureStats stats = window.Capture().Statistics();
     std::fprintf(out, "Replayed %s (monitor \"%s\")\n", qPrintable(file),
                  qPrintable(window.txtIP()->text()));
-    std::fprintf(out, "  packets read            %llu\n",
-                 static_cast<unsigned long long>(stats.seen));
-    std::fprintf(out, "  accepted                %llu\n",
-                 static_cast<unsigned long long>(c.accepted));
-    std::fprintf(out, "    incomingTCP           %llu\n",
-                 static_cast<unsigned long long>(c.incomingTCP));
-    std::fprintf(out, "    outgoingTCP           %llu\n",
-                 static_cast<unsigned long long>(c.outgoingTCP));
-    std::fprintf(out, "    incomingUDP           %llu\n",
-                 static_cast<unsigned long long>(c.incomingUDP));
-    std::fprintf(out, "    outgoingUDP           %llu\n",
-                 static_cast<unsigned long long>(c.outgoingUDP));
-    std::fprintf(out, "  not the monitored host  %llu\n",
-                 static_cast<unsigned long long>(c.notMonitored));
-    std::fprintf(out, "  dropped as other        %llu\n", static_cast<unsigned long long>(c.other));
+    const std::pair<const char*, std::uint64_t> figures[] = {
+        {"  packets read          ", stats.seen},     {"  accepted              ", c.accepted},
+        {"    incomingTCP         ", c.incomingTCP},  {"    outgoingTCP         ", c.outgoingTCP},
+        {"    incomingUDP         ", c.incomingUDP},  {"    outgoingUDP         ", c.outgoingUDP},
+        {"  not the monitored host", c.notMonitored}, {"  dropped as other      ", c.other},
+    };
+    for (const auto& [label, value] : figures) {
+        std::fprintf(out, "%s  %llu\n", label, static_cast<unsigned long long>(value));
+    }
     std::fprintf(out, "Images (%lld) in %s:\n", static_cast<long long>(snapshots.written.size()),
                  qPrintable(window.SnapshotDir()));
     for (const QString& path : snapshots.written) std::fprintf(out, "  %s\n", qPrintable(path));
