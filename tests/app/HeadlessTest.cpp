@@ -69,6 +69,22 @@ TEST(Headless, ReplaysSavesTheSnapshotsAndSummarises) {
     }
 }
 
+// The bundled sample is what a newcomer runs first: its figures are pinned to what tshark
+// counts in it (ip.dst / ip.src of the monitored host, by transport).
+TEST(Headless, TheBundledSampleReplaysWithTheFiguresTsharkCounts) {
+    QTemporaryDir dir;
+    const ProcessRun run = Lumeno({"--headless", "--monitor", "192.168.1.101", "--snapshot-dir",
+                                   dir.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    for (const char* figure : {"packets read +4325", "accepted +4205", "incomingTCP +1699",
+                               "outgoingTCP +1604", "incomingUDP +880", "outgoingUDP +22",
+                               "not the monitored host +48", "dropped as other +72"}) {
+        EXPECT_TRUE(run.out.contains(QRegularExpression(figure))) << figure << "\n"
+                                                                  << run.out.toStdString();
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList({"*.bmp"}, QDir::Files).size(), 10);
+}
+
 TEST(Headless, RecordsAreOneTabSeparatedLinePerAcceptedPacket) {
     QTemporaryDir dir;
     const ProcessRun run =
