@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core
-  iproute2
+  iproute2 libcap2-bin
 )
 
 missing=()

@@ -43,6 +43,7 @@ int RunHeadless(frmMain& window, const QString& file, bool summaryToStderr) {
         {"    incomingTCP         ", c.incomingTCP},  {"    outgoingTCP         ", c.outgoingTCP},
         {"    incomingUDP         ", c.incomingUDP},  {"    outgoingUDP         ", c.outgoingUDP},
         {"  not the monitored host", c.notMonitored}, {"  dropped as other      ", c.other},
+        {"  lost by the kernel    ", stats.dropped},  {"  lost by the adapter   ", stats.ifDropped},
     };
     for (const auto& [label, value] : figures) {
         std::fprintf(out, "%s  %llu\n", label, static_cast<unsigned long long>(value));

@@ -82,11 +82,20 @@ frmMain::frmMain()
     btnSnapShot_->setGeometry(TwipsRect(3960, 1200, 2055, 495));
     btnSnapShot_->setFont(UiFont(FontRole::Dialog, 7));
 
+    // A BPF capture filter, applied to adapters and capture files alike.
+    lblFilter_ = MakeLabel(this, "lblFilter", "Filter", TwipsRect(6120, 630, 600, 255), verdana8);
+    txtFilter_ = new QLineEdit(this);
+    txtFilter_->setObjectName(QStringLiteral("txtFilter"));
+    txtFilter_->setGeometry(TwipsRect(6720, 600, 2865, 285));
+    txtFilter_->setFont(verdana8);
+    txtFilter_->setPlaceholderText(QStringLiteral("everything (e.g. tcp port 80)"));
+    txtFilter_->setToolTip(QStringLiteral("A capture filter in tcpdump's syntax"));
+
     // Messages for the user: failures, the end of a capture file, what was saved.
     txtMessage_ = new QPlainTextEdit(this);
     txtMessage_->setObjectName(QStringLiteral("txtMessage"));
     txtMessage_->setReadOnly(true);
-    txtMessage_->setGeometry(TwipsRect(6120, 600, 3465, 1095));
+    txtMessage_->setGeometry(TwipsRect(6120, 960, 3465, 735));
     txtMessage_->setFont(UiFont(FontRole::Verdana, 7.5));
     txtMessage_->setFrameShape(QFrame::NoFrame);
     txtMessage_->setBackgroundVisible(false);
@@ -233,6 +242,10 @@ void frmMain::StartCapture() {
         ShowMessage(why);
         return;
     }
+    if (QString filterError; !capture_.SetFilter(txtFilter_->text(), &filterError)) {
+        ShowMessage(filterError);
+        return;
+    }
     capture_.SetCurrentAdapter(*adapter);
     // The monitor box is locked while capturing, so its text is read once here.
     monitor_ = txtIP_->text().toStdString();
@@ -259,6 +272,7 @@ void frmMain::SetIdle(bool idle) {
     stop_->setEnabled(!idle);
     start_->setEnabled(idle);
     txtIP_->setEnabled(idle);
+    txtFilter_->setEnabled(idle);
 }
 
 void frmMain::OnCaptureEnded(bool failed, const QString& message) {
@@ -315,8 +329,9 @@ void frmMain::RefreshFigures() {
     const CaptureStats stats = capture_.Statistics();
     lblSeen_->setText(QStringLiteral("Packets seen: %1").arg(stats.seen));
     lblAccepted_->setText(QStringLiteral("Packets accepted: %1").arg(counts_.accepted));
-    lblDropped_->setText(
-        QStringLiteral("Dropped by kernel: %1").arg(stats.dropped + stats.ifDropped));
+    lblDropped_->setText(QStringLiteral("Dropped: %1 by the kernel, %2 by the adapter")
+                             .arg(stats.dropped)
+                             .arg(stats.ifDropped));
 }
 
 void frmMain::OnPacket(const DecodedPacket& packet) {

@@ -58,6 +58,7 @@ class frmMain : public QWidget, private RecordSink {
     frmSettings& Settings();
 
     QLineEdit* txtIP() const { return txtIP_; }
+    QLineEdit* txtFilter() const { return txtFilter_; }
     QComboBox* cmbInterface() const { return cmbInterface_; }
     QPushButton* Start() const { return start_; }
     QPushButton* Stop() const { return stop_; }
@@ -100,6 +101,8 @@ class frmMain : public QWidget, private RecordSink {
     QPushButton* btnClear_;
     QPushButton* btnColor_;
     QPushButton* btnSnapShot_;
+    QLabel* lblFilter_;
+    QLineEdit* txtFilter_;
     QPlainTextEdit* txtMessage_;
     QLabel* lblVisualization_;
     std::array<QCheckBox*, kSwitchCount> chkVis_{};

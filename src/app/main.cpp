@@ -82,7 +82,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption records(
         QStringLiteral("records"),
         QStringLiteral("Print one tab-separated line per accepted packet on standard output."));
-    parser.addOptions({replay, speed, monitor, snapshotDir, headless, records});
+    const QCommandLineOption filter(
+        QStringLiteral("filter"),
+        QStringLiteral("Capture only what the BPF expression EXPR names (tcpdump's syntax), "
+                       "from adapters and files alike."),
+        QStringLiteral("EXPR"));
+    parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records});
     parser.process(app);
 
     QString file = parser.value(replay);
@@ -113,6 +118,13 @@ int main(int argc, char** argv) {
 
     lumeno::frmMain window;
     if (parser.isSet(monitor)) window.txtIP()->setText(parser.value(monitor));
+    if (parser.isSet(filter)) {
+        if (QString why; !window.Capture().SetFilter(parser.value(filter), &why)) {
+            std::fprintf(stderr, "lumeno: %s\n", qPrintable(why));
+            return 2;
+        }
+        window.txtFilter()->setText(parser.value(filter));
+    }
     if (parser.isSet(snapshotDir)) {
         window.SetSnapshotDir(QDir(parser.value(snapshotDir)).absolutePath());
     }

@@ -1,31 +1,55 @@
 #include "capture/CaptureCtrl.h"
 
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
+
+#include "capture/LiveOpen.h"
 
 namespace lumeno {
 
 namespace {
 
-QString PermissionAdvice() {
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const QString program = ec ? QStringLiteral("lumeno") : QString::fromStdString(exe.string());
-    return QStringLiteral(
-               "To capture without running Lumeno as root, give the program the capture "
-               "capability:\n    sudo setcap cap_net_raw,cap_net_admin=eip %1\n"
-               "(a rebuild or reinstall of the program removes it again).")
-        .arg(program);
-}
+// Lines of text the helper sends; more than this without a line break is not the helper.
+constexpr int kMaxHelperLine = 4096;
+// The stream read ahead of the views is bounded: the rest waits in the pipe, where the
+// helper's kernel buffer (and its drop counter) take over.
+constexpr std::size_t kMaxStreamAhead = 4 * 1024 * 1024;
+constexpr std::size_t kStreamRead = 256 * 1024;
+constexpr int kHelperStartMillis = 5000;
 
 double StampSeconds(const timeval& tv) {
     return tv.tv_sec + tv.tv_usec / 1e6;
 }
 
+QString DefaultHelperPath() {
+    const QString own =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return (own.isEmpty() ? QStringLiteral(".") : own) + QStringLiteral("/lumeno-capture");
+}
+
 }  // namespace
+
+bool CaptureCtrl::MayCaptureInProcess() {
+    if (::geteuid() == 0) return true;
+    // CAP_NET_RAW in the effective set, as /proc reports it.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("CapEff:")) {
+            bool ok = false;
+            const qulonglong caps = line.mid(7).trimmed().toULongLong(&ok, 16);
+            return ok && (caps & (1ull << 13)) != 0;
+        }
+    }
+    return false;
+}
 
 QString Adapter::displayName() const {
     QString text = QString::fromStdString(name);
@@ -35,15 +59,32 @@ QString Adapter::displayName() const {
     return text;
 }
 
-CaptureCtrl::CaptureCtrl(QObject* parent) : QObject(parent) {
+CaptureCtrl::CaptureCtrl(QObject* parent) : QObject(parent), helperPath_(DefaultHelperPath()) {
     replayTimer_.setSingleShot(true);
     connect(&replayTimer_, &QTimer::timeout, this, &CaptureCtrl::OnReplayTick);
+    helperTimer_.setSingleShot(true);
+    connect(&helperTimer_, &QTimer::timeout, this, &CaptureCtrl::OnHelperOutput);
 }
 
 CaptureCtrl::~CaptureCtrl() {
     Stop();
     busyDepth_ = 0;
     CloseRetired();
+}
+
+bool CaptureCtrl::SetFilter(const QString& expression, QString* error) {
+    const QString text = expression.trimmed();
+    std::string why;
+    if (!CheckFilter(text.toStdString(), why)) {
+        if (error) *error = QString::fromStdString(why);
+        return false;
+    }
+    filter_ = text;
+    return true;
+}
+
+qint64 CaptureCtrl::HelperProcessId() const {
+    return helper_ ? helper_->processId() : 0;
 }
 
 void CaptureCtrl::Prepare() {
@@ -86,48 +127,100 @@ bool CaptureCtrl::Start(QString* error) {
 }
 
 bool CaptureCtrl::StartLive(QString* error) {
+    const bool helper =
+        liveMode_ == LiveMode::kHelper || (liveMode_ == LiveMode::kAuto && !MayCaptureInProcess() &&
+                                           QFileInfo(helperPath_).isExecutable());
+    if (helper) return StartHelper(error);
+
+    LiveOpenResult open = OpenLive(current_.name, filter_.toStdString());
+    if (!open.handle) {
+        QString text = QString::fromStdString(open.error);
+        if (open.failure == OpenFailure::kPermission) {
+            // The helper is the way for a normal user; without one, the program itself.
+            const std::string program = QFileInfo(helperPath_).isExecutable()
+                                            ? helperPath_.toStdString()
+                                            : SelfPath("lumeno");
+            text += QStringLiteral("\n") + QString::fromStdString(PermissionAdvice(program));
+        }
+        if (error) *error = text;
+        return false;
+    }
+    handle_ = open.handle;
+    linkType_ = pcap_datalink(handle_);
+    live_ = true;
+    capturing_ = true;
+    notifier_ =
+        std::make_unique<QSocketNotifier>(pcap_get_selectable_fd(handle_), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &CaptureCtrl::OnLiveReadable);
+    return true;
+}
+
+bool CaptureCtrl::StartHelper(QString* error) {
     const QString device = QString::fromStdString(current_.name);
     auto fail = [&](const QString& text) {
+        StopHelper();
         if (error) *error = text;
         return false;
     };
     if (current_.name.empty()) return fail(QStringLiteral("No adapter is chosen."));
+    if (!QFileInfo(helperPath_).isExecutable()) {
+        return fail(QStringLiteral("Cannot capture on %1: the capture helper %2 is missing. "
+                                   "Build or install Lumeno with it.")
+                        .arg(device, helperPath_));
+    }
+    if (busyDepth_ > 0 && stream_) retiredStreams_.push_back(std::move(stream_));
+    stream_ = std::make_unique<PcapStreamReader>();
+    helperLine_.clear();
+    helperError_.clear();
 
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    handle_ = pcap_create(current_.name.c_str(), errbuf);
-    if (!handle_) {
-        return fail(QStringLiteral("Cannot open adapter %1: %2")
-                        .arg(device, QString::fromLocal8Bit(errbuf)));
+    helper_ = new QProcess(this);
+    QStringList arguments{device};
+    if (!filter_.isEmpty()) arguments << filter_;
+    helper_->start(helperPath_, arguments);
+    if (!helper_->waitForStarted(kHelperStartMillis)) {
+        return fail(QStringLiteral("Cannot start the capture helper %1: %2")
+                        .arg(helperPath_, helper_->errorString()));
     }
-    pcap_set_snaplen(handle_, kSnapLength);
-    pcap_set_promisc(handle_, 1);
-    pcap_set_immediate_mode(handle_, 1);
-    pcap_set_buffer_size(handle_, kBufferBytes);
-    const int status = pcap_activate(handle_);
-    if (status < 0) {
-        QString text = QStringLiteral("Cannot capture on %1: %2")
-                           .arg(device, QString::fromLocal8Bit(pcap_geterr(handle_)));
-        if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED) {
-            text += QStringLiteral("\n") + PermissionAdvice();
-        } else if (status == PCAP_ERROR_NO_SUCH_DEVICE) {
-            text += QStringLiteral("\nNo adapter of that name exists on this machine.");
+    // The helper says "ready" once the adapter is open, or why it could not open it; the
+    // packets it sends meanwhile wait in the process's buffer.
+    helper_->setReadChannel(QProcess::StandardError);
+    QElapsedTimer waited;
+    waited.start();
+    bool ready = false;
+    while (!ready && helperError_.isEmpty() && waited.elapsed() < kHelperStartMillis) {
+        while (!ready && helper_->canReadLine()) {
+            const QByteArray line = helper_->readLine(kMaxHelperLine).trimmed();
+            if (line.startsWith("ready")) {
+                ready = true;
+            } else {
+                TakeHelperLine(line);
+            }
         }
-        return fail(text);
+        if (ready || !helperError_.isEmpty()) break;
+        if (helper_->state() == QProcess::NotRunning) {
+            helper_->waitForReadyRead(0);
+            if (!helper_->canReadLine()) break;
+            continue;
+        }
+        helper_->waitForReadyRead(100);
     }
-    if (pcap_setnonblock(handle_, 1, errbuf) != 0) {
-        return fail(
-            QStringLiteral("Cannot capture on %1: %2").arg(device, QString::fromLocal8Bit(errbuf)));
+    helper_->setReadChannel(QProcess::StandardOutput);
+    if (!ready) {
+        if (helperError_.isEmpty()) {
+            helperError_ = helper_->state() == QProcess::NotRunning
+                               ? QStringLiteral("the capture helper ended without a word")
+                               : QStringLiteral("the capture helper did not answer");
+            helperError_ = QStringLiteral("Cannot capture on %1: %2").arg(device, helperError_);
+        }
+        return fail(helperError_);
     }
-    const int fd = pcap_get_selectable_fd(handle_);
-    if (fd < 0) {
-        return fail(
-            QStringLiteral("Cannot capture on %1: the adapter cannot be watched.").arg(device));
-    }
-    linkType_ = pcap_datalink(handle_);
+    connect(helper_, &QProcess::readyReadStandardOutput, this, &CaptureCtrl::OnHelperOutput);
+    connect(helper_, &QProcess::readyReadStandardError, this, &CaptureCtrl::OnHelperMessages);
+    connect(helper_, &QProcess::finished, this, &CaptureCtrl::OnHelperFinished);
     live_ = true;
     capturing_ = true;
-    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &CaptureCtrl::OnLiveReadable);
+    OnHelperMessages();
+    helperTimer_.start(0);  // packets that came with the greeting
     return true;
 }
 
@@ -142,6 +235,10 @@ bool CaptureCtrl::StartFile(QString* error) {
         }
         return false;
     }
+    if (std::string why; !ApplyFilter(handle_, filter_.toStdString(), why)) {
+        if (error) *error = QString::fromStdString(why);
+        return false;
+    }
     linkType_ = pcap_datalink(handle_);
     live_ = false;
     capturing_ = true;
@@ -154,6 +251,7 @@ bool CaptureCtrl::StartFile(QString* error) {
 }
 
 void CaptureCtrl::Stop() {
+    StopHelper();
     if (!handle_ && !capturing_) return;
     if (live_ && capturing_) ReadLiveStats();
     capturing_ = false;
@@ -187,13 +285,131 @@ void CaptureCtrl::CloseRetired() {
     if (busyDepth_ > 0) return;
     for (pcap_t* handle : retired_) pcap_close(handle);
     retired_.clear();
+    retiredStreams_.clear();
+}
+
+void CaptureCtrl::StopHelper() {
+    helperTimer_.stop();
+    if (!helper_) return;
+    QProcess* helper = helper_;
+    helper_ = nullptr;
+    helper->disconnect(this);
+    // Closing its input asks the helper to finish; it answers with its last figures.
+    helper->closeWriteChannel();
+    if (busyDepth_ == 0 && helper->state() != QProcess::NotRunning) {
+        helper->terminate();
+        helper->waitForFinished(500);
+    }
+    if (helper->state() != QProcess::NotRunning) helper->kill();
+    helper->setReadChannel(QProcess::StandardError);
+    while (helper->canReadLine()) TakeHelperLine(helper->readLine(kMaxHelperLine).trimmed());
+    // This may run inside one of the process's own signals: let the event loop delete it.
+    connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
+    if (helper->state() == QProcess::NotRunning) helper->deleteLater();
+    live_ = false;
+    capturing_ = false;
+}
+
+bool CaptureCtrl::TakeHelperLine(const QByteArray& line) {
+    if (line.startsWith("stats ")) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 4) {
+            stats_.received = f[1].toULongLong();
+            stats_.dropped = f[2].toULongLong();
+            stats_.ifDropped = f[3].toULongLong();
+            return true;
+        }
+    } else if (line.startsWith("error ")) {
+        QByteArray text = line.mid(6);
+        text.replace('\x1f', '\n');
+        helperError_ = QString::fromLocal8Bit(text);
+        return true;
+    } else if (line.startsWith("ready")) {
+        return true;
+    }
+    return false;
+}
+
+void CaptureCtrl::OnHelperMessages() {
+    if (!helper_) return;
+    helperLine_ += helper_->readAllStandardError();
+    qsizetype end;
+    while ((end = helperLine_.indexOf('\n')) >= 0) {
+        const QByteArray line = helperLine_.left(end).trimmed();
+        helperLine_.remove(0, end + 1);
+        if (!TakeHelperLine(line) && !line.isEmpty()) {
+            // Anything else (a sanitizer, the loader) is kept as the reason should it end.
+            helperError_ = QString::fromLocal8Bit(line);
+        }
+    }
+    if (helperLine_.size() > kMaxHelperLine) helperLine_.clear();
+}
+
+void CaptureCtrl::OnHelperOutput() {
+    if (!capturing_ || !helper_ || !stream_) return;
+    QElapsedTimer budget;
+    budget.start();
+    int handled = 0;
+    bool more = false;
+    while (capturing_ && helper_) {
+        StreamFrame frame;
+        PcapStreamReader::Status status = stream_->Next(frame);
+        if (status == PcapStreamReader::Status::kNeedMore) {
+            if (stream_->Buffered() >= kMaxStreamAhead || helper_->bytesAvailable() <= 0) break;
+            std::span<std::uint8_t> area = stream_->WriteArea(kStreamRead);
+            const qint64 n = helper_->read(reinterpret_cast<char*>(area.data()),
+                                           static_cast<qint64>(area.size()));
+            stream_->Commit(n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (n <= 0) break;
+            continue;
+        }
+        if (status == PcapStreamReader::Status::kDamaged) {
+            Fail(QStringLiteral("Capture on %1 stopped: the capture helper's stream is damaged "
+                                "(%2).")
+                     .arg(QString::fromStdString(current_.name),
+                          QString::fromStdString(stream_->Error())));
+            return;
+        }
+        linkType_ = stream_->LinkType();
+        Deliver(frame.bytes, frame.wireLength);
+        CloseRetired();
+        if (++handled >= kBatchPackets || budget.elapsed() >= kBatchMillis) {
+            more = true;
+            break;
+        }
+    }
+    if (more && capturing_) helperTimer_.start(0);
+}
+
+void CaptureCtrl::OnHelperFinished() {
+    if (!capturing_ || !helper_) return;
+    // What the helper sent before it ended is still drawn.
+    OnHelperMessages();
+    do {
+        helperTimer_.stop();
+        OnHelperOutput();
+        if (!capturing_ || !helper_) return;
+    } while (helperTimer_.isActive());
+    const QString device = QString::fromStdString(current_.name);
+    QString text;
+    if (stream_->Buffered() > 0) {
+        text = QStringLiteral(
+                   "Capture on %1 stopped: the capture helper ended in the middle "
+                   "of a packet")
+                   .arg(device);
+    } else {
+        text = QStringLiteral("Capture on %1 stopped: the capture helper ended").arg(device);
+    }
+    if (!helperError_.isEmpty()) text += QStringLiteral(": ") + helperError_;
+    if (helper_->exitStatus() == QProcess::CrashExit) text += QStringLiteral(" (it crashed)");
+    Fail(text + QLatin1Char('.'));
 }
 
 CaptureStats CaptureCtrl::Statistics() const {
     CaptureStats stats = stats_;
     if (fileCapture_) {
         stats.received = stats.seen;
-    } else if (capturing_ && live_ && handle_) {
+    } else if (capturing_ && live_ && handle_) {  // the helper's figures come as it sends them
         pcap_stat ps{};
         if (pcap_stats(handle_, &ps) == 0) {
             stats.received = ps.ps_recv;
@@ -213,10 +429,9 @@ void CaptureCtrl::ReadLiveStats() {
     }
 }
 
-void CaptureCtrl::Deliver(const pcap_pkthdr* header, const u_char* bytes) {
+void CaptureCtrl::Deliver(std::span<const std::uint8_t> bytes, std::uint32_t wireLength) {
     ++stats_.seen;
-    DecodeFrame(linkType_, std::span<const std::uint8_t>(bytes, header->caplen), header->len,
-                packet_);
+    DecodeFrame(linkType_, bytes, wireLength, packet_);
     ++busyDepth_;
     if (handler_) handler_(packet_);
     --busyDepth_;
@@ -225,7 +440,7 @@ void CaptureCtrl::Deliver(const pcap_pkthdr* header, const u_char* bytes) {
 void CaptureCtrl::LiveCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     auto* self = reinterpret_cast<CaptureCtrl*>(user);
     if (!self->capturing_) return;  // stopped by an earlier packet of this batch
-    self->Deliver(header, bytes);
+    self->Deliver({bytes, header->caplen}, header->len);
 }
 
 void CaptureCtrl::OnLiveReadable() {
@@ -296,7 +511,7 @@ void CaptureCtrl::OnReplayTick() {
         const pcap_pkthdr* header = pendingHeader_;
         const u_char* bytes = pendingBytes_;
         pendingHeader_ = nullptr;
-        Deliver(header, bytes);
+        Deliver({bytes, header->caplen}, header->len);
         CloseRetired();
         if (budget.elapsed() >= kBatchMillis) break;
     }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "capture/Decoder.h"
+#include "capture/PcapStream.h"
 
+class QProcess;
 class QSocketNotifier;
 
 namespace lumeno {
@@ -35,6 +37,14 @@ struct CaptureStats {
     std::uint64_t ifDropped = 0;  // dropped by the interface or its driver
 };
 
+// How live capture reaches the adapter: in this process, which then needs the capture
+// privilege, or through the capture helper, the one small program that holds it.
+enum class LiveMode {
+    kAuto,  // in this process when it may capture (root, or the capability), else helper
+    kInProcess,
+    kHelper,
+};
+
 // Capture on a network adapter or from a capture file, over libpcap. Packet events are
 // delivered on the GUI thread from the event loop, in bounded batches (by count and by
 // time) so that a flood never starves the windows; what is left waits for the next turn.
@@ -44,9 +54,6 @@ class CaptureCtrl : public QObject {
   public:
     using PacketHandler = std::function<void(const DecodedPacket&)>;
 
-    // Snap length and kernel buffer of a live capture.
-    static constexpr int kSnapLength = 65535;
-    static constexpr int kBufferBytes = 32 * 1024 * 1024;
     // One turn of the event loop handles at most this many packets, or this many ms.
     static constexpr int kBatchPackets = 4096;
     static constexpr int kBatchMillis = 4;
@@ -74,6 +81,21 @@ class CaptureCtrl : public QObject {
 
     void SetPacketHandler(PacketHandler handler) { handler_ = std::move(handler); }
 
+    // A BPF expression that every capture (live or file) applies from the next Start;
+    // empty lets everything through. An invalid one is refused with libpcap's message and
+    // the filter stays as it was.
+    bool SetFilter(const QString& expression, QString* error);
+    const QString& Filter() const { return filter_; }
+
+    void SetLiveMode(LiveMode mode) { liveMode_ = mode; }
+    // The capture helper's path; by default lumeno-capture beside this program.
+    void SetHelperPath(const QString& path) { helperPath_ = path; }
+    const QString& HelperPath() const { return helperPath_; }
+    // Whether this process itself may open adapters for capture.
+    static bool MayCaptureInProcess();
+    // The running helper's process id, or 0.
+    qint64 HelperProcessId() const;
+
     // Starts capturing on the current adapter. On failure returns false, leaves capture
     // stopped and puts libpcap's message (with what to do about it, where known) in error.
     bool Start(QString* error);
@@ -93,10 +115,17 @@ class CaptureCtrl : public QObject {
 
   private:
     bool StartLive(QString* error);
+    bool StartHelper(QString* error);
     bool StartFile(QString* error);
     void OnLiveReadable();
     void OnReplayTick();
-    void Deliver(const pcap_pkthdr* header, const u_char* bytes);
+    void OnHelperOutput();
+    void OnHelperMessages();
+    void OnHelperFinished();
+    // Takes one message line of the helper; false when it is not one of the known kinds.
+    bool TakeHelperLine(const QByteArray& line);
+    void StopHelper();
+    void Deliver(std::span<const std::uint8_t> bytes, std::uint32_t wireLength);
     void Fail(const QString& message);
     void ReadLiveStats();
     void CloseHandle();
@@ -108,6 +137,19 @@ class CaptureCtrl : public QObject {
     Adapter current_;
     double speed_ = 1.0;
     PacketHandler handler_;
+    QString filter_;
+    LiveMode liveMode_ = LiveMode::kAuto;
+    QString helperPath_;
+
+    // Live capture through the helper: its process, the stream read so far, its last error
+    // text, and a zero timer that brings back records left over from a bounded batch.
+    QProcess* helper_ = nullptr;
+    std::unique_ptr<PcapStreamReader> stream_;
+    // Readers stopped while a packet event still used their bytes.
+    std::vector<std::unique_ptr<PcapStreamReader>> retiredStreams_;
+    QByteArray helperLine_;
+    QString helperError_;
+    QTimer helperTimer_;
 
     pcap_t* handle_ = nullptr;
     // Handles stopped while libpcap or a packet event was still using them; closed as soon

@@ -134,6 +134,26 @@ TEST(MainWindow, ATextThatIsNoAdapterNorFileIsReported) {
     EXPECT_EQ(w.Counts().accepted, 3u);
 }
 
+TEST(MainWindow, TheFilterFieldFiltersAndAnInvalidOneKeepsTheWindowIdle) {
+    frmMain w;
+    w.SetReplaySpeed(0);
+    w.cmbInterface()->setEditText(QString::fromStdString(SmallCapture("filter.pcap", 20)));
+    w.txtFilter()->setText("tcp port (");
+    w.StartCapture();
+    EXPECT_FALSE(w.IsCapturing());
+    ExpectIdle(w);
+    EXPECT_TRUE(w.MessageText().contains("Invalid capture filter"))
+        << w.MessageText().toStdString();
+
+    // Source ports run 80, 81, 82, 80, …: seven of the twenty are port 80.
+    w.txtFilter()->setText("src port 80");
+    w.StartCapture();
+    EXPECT_FALSE(w.txtFilter()->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
+    EXPECT_TRUE(w.txtFilter()->isEnabled());
+    EXPECT_EQ(w.Counts().accepted, 7u);
+}
+
 TEST(MainWindow, AdapterShortcuts) {
     frmMain w;
     const int count = static_cast<int>(w.Capture().Adapters().size());

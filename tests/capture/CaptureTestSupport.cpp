@@ -105,11 +105,12 @@ Row ToRow(const PacketRecord& r) {
     return row;
 }
 
-FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed,
-                   int timeoutMs) {
+FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed, int timeoutMs,
+                   const QString& filter) {
     FileRun run;
     CaptureCtrl capture;
     CollectingSink sink;
+    if (!capture.SetFilter(filter, &run.startError)) return run;
     capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
     capture.SetReplaySpeed(speed);
     capture.SetPacketHandler([&](const DecodedPacket& packet) {

@@ -75,7 +75,7 @@ struct FileRun {
 };
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed = 0,
-                   int timeoutMs = 60000);
+                   int timeoutMs = 60000, const QString& filter = {});
 
 struct TimedFrame {
     double time = 0;  // seconds

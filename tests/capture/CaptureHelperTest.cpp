@@ -1,0 +1,281 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "capture/CaptureCtrl.h"
+#include "capture/CaptureTestSupport.h"
+
+namespace lumeno {
+namespace {
+
+const QString kHelper = QStringLiteral(LUMENO_CAPTURE_HELPER);
+
+// Runs the event loop until done() or the time is up; says whether done() came true.
+bool RunUntil(const std::function<bool()>& done, int millis) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    while (!done() && clock.elapsed() < millis) {
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
+
+// Capture through the helper, with the packets and the end of capture recorded.
+struct HelperRun {
+    CaptureCtrl capture;
+    test::CollectingSink sink;
+    int frames = 0;
+    bool ended = false;
+    QString endMessage;
+
+    explicit HelperRun(const QString& helper, const std::string& device = "lo") {
+        capture.SetLiveMode(LiveMode::kHelper);
+        capture.SetHelperPath(helper);
+        Adapter adapter;
+        adapter.name = device;
+        capture.SetCurrentAdapter(adapter);
+        capture.SetPacketHandler([this](const DecodedPacket& p) {
+            ++frames;
+            IntakePacket(p, "127.0.0.1", sink);
+        });
+        QObject::connect(&capture, &CaptureCtrl::failed, [this](const QString& m) {
+            ended = true;
+            endMessage = m;
+        });
+    }
+};
+
+// A stand-in helper: a shell script that says ready and then sends what the test wants.
+QString FakeHelper(const QTemporaryDir& dir, const QString& body) {
+    const QString path = dir.filePath(QStringLiteral("fake-helper"));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+// A pcap stream of three small UDP frames to 127.0.0.1, written to dir/name.
+QString StreamFile(const QTemporaryDir& dir, const QString& name, std::size_t cutBytes = 0) {
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 3; ++i) {
+        test::Ipv4Spec s;
+        s.protocol = 17;
+        s.source = s.destination = test::Addr(127, 0, 0, 1);
+        s.payload = 40;
+        frames.push_back({1.0 + i, test::Ethernet(test::Ipv4(s))});
+    }
+    const std::string path = dir.filePath(name).toStdString();
+    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+    if (cutBytes > 0) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        in.close();
+        std::ofstream(path, std::ios::binary) << bytes.substr(0, bytes.size() - cutBytes);
+    }
+    return QString::fromStdString(path);
+}
+
+std::uint64_t EffectiveCapabilities(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return ~0ull;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("CapEff:")) return line.mid(7).trimmed().toULongLong(nullptr, 16);
+    }
+    return ~0ull;
+}
+
+// The real helper on the loopback interface: the filter is applied in the helper, the
+// packets come back through the pipe, the helper holds no capability while it streams,
+// and its figures arrive with the last word it sends.
+TEST(CaptureHelper, LoopbackPacketsComeBackThroughThePipeFiltered) {
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    socklen_t len = sizeof to;
+    ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &len);
+    const int port = ntohs(to.sin_port);
+
+    HelperRun run(kHelper);
+    QString error;
+    ASSERT_TRUE(run.capture.SetFilter(QStringLiteral("udp dst port %1").arg(port), &error))
+        << error.toStdString();
+    if (!run.capture.Start(&error)) {
+        if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
+        FAIL() << error.toStdString();
+    }
+    const qint64 pid = run.capture.HelperProcessId();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(EffectiveCapabilities(pid), 0u);
+
+    constexpr int kDatagrams = 25;
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    for (int i = 0; i < kDatagrams; ++i) {
+        ::sendto(sender, "helper test", 11, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        // Traffic the filter must keep out: to another port.
+        sockaddr_in other = to;
+        other.sin_port = htons(static_cast<std::uint16_t>(port == 9 ? 10 : 9));
+        ::sendto(sender, "x", 1, 0, reinterpret_cast<sockaddr*>(&other), sizeof other);
+    }
+    ::close(sender);
+    ::close(receiver);
+
+    EXPECT_TRUE(RunUntil([&] { return run.sink.rows.size() >= kDatagrams; }, 5000));
+    RunUntil([] { return false; }, 100);  // anything that should not come would by now
+    run.capture.Stop();
+    EXPECT_FALSE(run.ended) << run.endMessage.toStdString();
+    ASSERT_EQ(run.sink.rows.size(), static_cast<std::size_t>(kDatagrams));
+    for (const test::Row& r : run.sink.rows) {
+        EXPECT_EQ(r.transportType, "incomingUDP");
+        EXPECT_EQ(r.dstPort, port);
+        EXPECT_EQ(r.packetLen, 14 + 20 + 8 + 11);
+    }
+    EXPECT_EQ(run.capture.Statistics().seen, static_cast<std::uint64_t>(kDatagrams));
+    EXPECT_GE(run.capture.Statistics().received, static_cast<std::uint64_t>(kDatagrams));
+    EXPECT_FALSE(QDir(QStringLiteral("/proc/%1").arg(pid)).exists()) << "helper left running";
+}
+
+// As a user without the capability, the helper refuses with the one command that fixes it,
+// and the window program passes that text on unchanged.
+TEST(CaptureHelper, WithoutTheCapabilityItSaysExactlyWhatToDo) {
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther);
+    QString helper = kHelper;
+    if (::geteuid() == 0) {
+        // Root may capture anyway: run a copy as nobody, through setpriv.
+        const QString copy = dir.filePath(QStringLiteral("lumeno-capture"));
+        ASSERT_TRUE(QFile::copy(kHelper, copy));
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                        QFileDevice::ReadOther | QFileDevice::ExeOther);
+        helper = FakeHelper(
+            dir, "exec setpriv --reuid=65534 --regid=65534 --clear-groups " + copy + " \"$@\"");
+        QFile::setPermissions(helper, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ReadOther | QFileDevice::ExeOther);
+    } else if (CaptureCtrl::MayCaptureInProcess()) {
+        GTEST_SKIP() << "this user may capture";
+    }
+    HelperRun run(helper);
+    QString error;
+    if (run.capture.Start(&error)) {
+        run.capture.Stop();
+        GTEST_SKIP() << "the helper has the capability here";
+    }
+    EXPECT_TRUE(error.contains("Cannot capture on lo")) << error.toStdString();
+    EXPECT_TRUE(error.contains("sudo setcap cap_net_raw,cap_net_admin=eip "))
+        << error.toStdString();
+    EXPECT_TRUE(error.contains("lumeno-capture")) << error.toStdString();
+    EXPECT_FALSE(run.capture.IsCapturing());
+}
+
+TEST(CaptureHelper, AStreamCutInsideAPacketEndsCaptureWithAMessage) {
+    QTemporaryDir dir;
+    const QString data = StreamFile(dir, "cut.pcap", 5);
+    // Sends the stream up to the middle of the third packet and dies at once.
+    HelperRun run(FakeHelper(dir, "echo ready 1 >&2\ncat '" + data + "'\nkill -9 $$"));
+    QString error;
+    ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(RunUntil([&] { return run.ended; }, 5000));
+    EXPECT_EQ(run.frames, 2);  // what came whole is still drawn
+    EXPECT_TRUE(run.endMessage.contains("middle of a packet")) << run.endMessage.toStdString();
+    EXPECT_TRUE(run.endMessage.contains("crashed")) << run.endMessage.toStdString();
+    EXPECT_FALSE(run.capture.IsCapturing());
+}
+
+TEST(CaptureHelper, ADamagedStreamEndsCaptureAndTheHelper) {
+    QTemporaryDir dir;
+    HelperRun run(FakeHelper(dir,
+                             "echo ready 1 >&2\n"
+                             "printf 'HTTP/1.1 200 OK\\r\\nContent-Length: 9999\\r\\n'\n"
+                             "exec sleep 30"));
+    QString error;
+    ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
+    const qint64 pid = run.capture.HelperProcessId();
+    EXPECT_TRUE(RunUntil([&] { return run.ended; }, 5000));
+    EXPECT_TRUE(run.endMessage.contains("damaged")) << run.endMessage.toStdString();
+    EXPECT_EQ(run.frames, 0);
+    EXPECT_TRUE(
+        RunUntil([&] { return !QDir(QStringLiteral("/proc/%1").arg(pid)).exists(); }, 3000));
+}
+
+TEST(CaptureHelper, StopWhileAPacketIsHalfThereReturnsAtOnce) {
+    QTemporaryDir dir;
+    const QString data = StreamFile(dir, "half.pcap", 5);
+    HelperRun run(FakeHelper(dir, "echo ready 1 >&2\ncat '" + data + "'\nexec sleep 30"));
+    QString error;
+    ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(RunUntil([&] { return run.frames == 2; }, 5000));
+    QElapsedTimer clock;
+    clock.start();
+    run.capture.Stop();
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_FALSE(run.capture.IsCapturing());
+    RunUntil([] { return false; }, 100);
+    EXPECT_EQ(run.frames, 2);
+    EXPECT_FALSE(run.ended);  // stopped by the user: no failure to report
+}
+
+TEST(CaptureHelper, AHelperThatEndsWithoutAWordIsReported) {
+    QTemporaryDir dir;
+    HelperRun silent(FakeHelper(dir, "exit 3"));
+    QString error;
+    EXPECT_FALSE(silent.capture.Start(&error));
+    EXPECT_TRUE(error.contains("ended without a word")) << error.toStdString();
+
+    HelperRun missing(dir.filePath(QStringLiteral("no-such-helper")));
+    EXPECT_FALSE(missing.capture.Start(&error));
+    EXPECT_TRUE(error.contains("missing")) << error.toStdString();
+}
+
+TEST(CaptureFilter, AnInvalidFilterIsRefusedWithLibpcapsWords) {
+    CaptureCtrl capture;
+    QString error;
+    ASSERT_TRUE(capture.SetFilter(QStringLiteral("udp"), &error));
+    EXPECT_FALSE(capture.SetFilter(QStringLiteral("tcp port ("), &error));
+    EXPECT_TRUE(error.contains("Invalid capture filter \"tcp port (\"")) << error.toStdString();
+    EXPECT_TRUE(error.contains("syntax error")) << error.toStdString();
+    EXPECT_EQ(capture.Filter(), QStringLiteral("udp"));  // the last good one stays
+}
+
+TEST(CaptureFilter, AFileIsFilteredLikeAnAdapter) {
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 12; ++i) {
+        test::Ipv4Spec s;
+        s.protocol = i % 3 == 0 ? 17 : 6;
+        s.sourcePort = static_cast<std::uint16_t>(i % 2 ? 80 : 443);
+        frames.push_back({1.0 + i, test::Ethernet(test::Ipv4(s))});
+    }
+    const std::string path = test::TempPath("filtered.pcap");
+    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+
+    const test::FileRun udp = test::ReplayFile(path, "192.168.1.101", 0, 10000, "udp");
+    ASSERT_TRUE(udp.finished) << udp.startError.toStdString();
+    EXPECT_EQ(udp.rows.size(), 4u);
+    for (const auto& r : udp.rows) EXPECT_EQ(r.transportType, "incomingUDP");
+
+    const test::FileRun web = test::ReplayFile(path, "192.168.1.101", 0, 10000, "tcp src port 80");
+    EXPECT_EQ(web.rows.size(), 4u);  // odd i that are not multiples of three: 1, 5, 7, 11
+    for (const auto& r : web.rows) EXPECT_EQ(r.sourcePort, 80);
+}
+
+}  // namespace
+}  // namespace lumeno
