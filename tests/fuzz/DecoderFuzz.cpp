@@ -1,11 +1,13 @@
 // libFuzzer harness over decoding and intake. The first input byte picks the link type,
-// the rest is the captured frame.
+// the rest is the captured frame; or, with the stream selector, the rest is a pcap stream
+// as the capture helper sends it, arriving in small pieces.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
 
 #include "capture/Intake.h"
+#include "capture/PcapStream.h"
 #include "packet/Library.h"
 #include "tests/fuzz/FuzzInput.h"
 
@@ -30,19 +32,9 @@ class CheckingSink : public lumeno::RecordSink {
     }
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    const int linkType = lumeno::fuzz::LinkTypeFromSelector(data[0]);
-    // A heap copy of exactly the frame's size, so any over-read is caught.
-    const std::size_t n = size - 1;
-    auto frame = std::make_unique<std::uint8_t[]>(n ? n : 1);
-    std::copy_n(data + 1, n, frame.get());
-
+void DecodeAndTake(int linkType, std::span<const std::uint8_t> bytes, std::uint32_t wireLength) {
     lumeno::DecodedPacket packet;
-    lumeno::DecodeFrame(linkType, std::span<const std::uint8_t>(frame.get(), n),
-                        static_cast<std::uint32_t>(n), packet);
+    lumeno::DecodeFrame(linkType, bytes, wireLength, packet);
     CheckingSink sink;
     lumeno::IntakePacket(packet, "", sink);
     // A monitor that matches the source only, to take the outgoing branch as well.
@@ -51,5 +43,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lumeno::IntakePacket(packet, source, sink);
     }
     lumeno::IntakePacket(packet, "192.168.", sink);
+}
+
+void FuzzStream(const std::uint8_t* data, std::size_t size) {
+    lumeno::PcapStreamReader reader;
+    constexpr std::size_t kPiece = 61;
+    for (std::size_t at = 0; at < size; at += kPiece) {
+        const std::size_t n = std::min(kPiece, size - at);
+        auto piece = std::make_unique<std::uint8_t[]>(n);
+        std::copy_n(data + at, n, piece.get());
+        reader.Append({piece.get(), n});
+        lumeno::StreamFrame frame;
+        lumeno::PcapStreamReader::Status status;
+        while ((status = reader.Next(frame)) == lumeno::PcapStreamReader::Status::kFrame) {
+            if (frame.bytes.size() > lumeno::PcapStreamReader::kMaxRecordBytes) __builtin_trap();
+            // Exactly the record's size, so an over-read past it is caught.
+            auto copy =
+                std::make_unique<std::uint8_t[]>(std::max<std::size_t>(frame.bytes.size(), 1));
+            std::copy(frame.bytes.begin(), frame.bytes.end(), copy.get());
+            DecodeAndTake(reader.LinkType(), {copy.get(), frame.bytes.size()}, frame.wireLength);
+        }
+        if (status == lumeno::PcapStreamReader::Status::kDamaged) return;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    if (data[0] == lumeno::fuzz::kStreamSelector) {
+        FuzzStream(data + 1, size - 1);
+        return 0;
+    }
+    const int linkType = lumeno::fuzz::LinkTypeFromSelector(data[0]);
+    // A heap copy of exactly the frame's size, so any over-read is caught.
+    const std::size_t n = size - 1;
+    auto frame = std::make_unique<std::uint8_t[]>(n ? n : 1);
+    std::copy_n(data + 1, n, frame.get());
+
+    DecodeAndTake(linkType, {frame.get(), n}, static_cast<std::uint32_t>(n));
     return 0;
 }

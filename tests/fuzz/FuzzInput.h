@@ -15,6 +15,9 @@ inline constexpr int kLinkTypes[] = {
 };
 inline constexpr int kLinkTypeCount = sizeof kLinkTypes / sizeof kLinkTypes[0];
 
+// This first byte makes the rest of the input a pcap stream instead of one frame.
+inline constexpr std::uint8_t kStreamSelector = 0xFF;
+
 inline int LinkTypeFromSelector(std::uint8_t selector) {
     return selector < kLinkTypeCount ? kLinkTypes[selector] : 1000 + selector;
 }

@@ -21,6 +21,22 @@ int main(int argc, char** argv) {
     long written = 0;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(argv[1], ec)) {
+        // The head of every classic pcap file seeds the stream reader.
+        if (written < maxSeeds) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            char head[4000];
+            in.read(head, sizeof head);
+            const std::streamsize got = in.gcount();
+            const unsigned char* m = reinterpret_cast<const unsigned char*>(head);
+            const bool pcap =
+                got >= 24 && ((m[0] == 0xD4 && m[1] == 0xC3) || (m[0] == 0xA1 && m[1] == 0xB2) ||
+                              (m[0] == 0x4D && m[1] == 0x3C));
+            if (pcap) {
+                std::ofstream seed(out / ("seed-" + std::to_string(written++)), std::ios::binary);
+                seed.put(static_cast<char>(lumeno::fuzz::kStreamSelector));
+                seed.write(head, got);
+            }
+        }
         char errbuf[PCAP_ERRBUF_SIZE];
         pcap_t* p = pcap_open_offline(entry.path().c_str(), errbuf);
         if (!p) continue;
