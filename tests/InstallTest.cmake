@@ -1,5 +1,6 @@
-# Installs the build into a temporary DESTDIR and checks that the files land where a
-# system expects them, and that (as root) only the capture helper got capabilities.
+# Installs the build into a temporary DESTDIR and checks that the programs, the menu entry
+# and the icon land where a desktop expects them, and that (as root) only the capture
+# helper got capabilities.
 set(stage "${BUILD}/install-test")
 file(REMOVE_RECURSE "${stage}")
 set(ENV{DESTDIR} "${stage}")
@@ -8,7 +9,8 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix /usr/lo
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed: ${out}${err}")
 endif()
-foreach(f bin/lumeno bin/lumeno-capture)
+foreach(f bin/lumeno bin/lumeno-capture share/applications/lumeno.desktop
+          share/icons/hicolor/scalable/apps/lumeno.svg)
   if(NOT EXISTS "${stage}/usr/local/${f}")
     message(FATAL_ERROR "install did not put ${f} in place:\n${out}")
   endif()
@@ -16,6 +18,13 @@ endforeach()
 if(NOT out MATCHES "setcap cap_net_raw,cap_net_admin=eip /usr/local/bin/lumeno-capture|given cap_net_raw")
   message(FATAL_ERROR "install said nothing about the helper's capability:\n${out}")
 endif()
+file(READ "${stage}/usr/local/share/applications/lumeno.desktop" entry)
+foreach(line "Type=Application" "Exec=lumeno" "Icon=lumeno" "Categories=Network;")
+  string(FIND "${entry}" "${line}" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "the menu entry lacks ${line}:\n${entry}")
+  endif()
+endforeach()
 execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
 find_program(getcap getcap PATHS /usr/sbin /sbin)
 if(uid STREQUAL "0" AND getcap AND out MATCHES "given cap_net_raw")
