@@ -23,8 +23,13 @@ bool HasArgument(int argc, char** argv, const char* wanted) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Headless runs need no display: Qt's offscreen platform stands in for one.
-    if (HasArgument(argc, argv, "--headless")) {
+    // Headless runs need no display: Qt's offscreen platform stands in for one. Help and
+    // version open no window either.
+    bool offscreen = HasArgument(argc, argv, "--headless");
+    for (const char* quiet : {"--help", "-h", "--help-all", "--version", "-v"}) {
+        offscreen = offscreen || HasArgument(argc, argv, quiet);
+    }
+    if (offscreen) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // Without a desktop session Qt would complain about the missing runtime directory.
         if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -34,11 +39,6 @@ int main(int argc, char** argv) {
                 qputenv("XDG_RUNTIME_DIR", dir);
             }
         }
-    }
-
-    // Help and version open no window either.
-    for (const char* quiet : {"--help", "-h", "--help-all", "--version", "-v"}) {
-        if (HasArgument(argc, argv, quiet)) qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
@@ -65,28 +65,24 @@ int main(int argc, char** argv) {
                                     QStringLiteral("FILE"));
     const QCommandLineOption speed(
         QStringLiteral("speed"),
-        QStringLiteral("Replay pace: 1 is the recorded pace (default), 2 twice as fast, "
-                       "'max' as fast as possible."),
+        QStringLiteral("Replay pace: 1 as recorded (default), 2 twice, or max."),
         QStringLiteral("FACTOR"), QStringLiteral("1"));
     const QCommandLineOption monitor(QStringLiteral("monitor"),
                                      QStringLiteral("The monitored address or address prefix."),
                                      QStringLiteral("TEXT"));
     const QCommandLineOption snapshotDir(
         QStringLiteral("snapshot-dir"),
-        QStringLiteral("Save every image into DIR instead of the program's directory."),
+        QStringLiteral("Save all images into DIR, not the program's folder."),
         QStringLiteral("DIR"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
-        QStringLiteral("No display: replay FILE as fast as possible, save the snapshots, "
-                       "print a summary and exit."));
+        QStringLiteral("No display: replay FILE at full speed, save, summarise."));
     const QCommandLineOption records(
         QStringLiteral("records"),
-        QStringLiteral("Print one tab-separated line per accepted packet on standard output."));
+        QStringLiteral("Print a tab-separated line per accepted packet."));
     const QCommandLineOption filter(
         QStringLiteral("filter"),
-        QStringLiteral("Capture only what the BPF expression EXPR names (tcpdump's syntax), "
-                       "from adapters and files alike."),
-        QStringLiteral("EXPR"));
+        QStringLiteral("Capture only what the BPF expression EXPR names."), QStringLiteral("EXPR"));
     parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records});
     parser.process(app);
 
