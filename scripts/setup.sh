@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-dejavu-core
   iproute2 libcap2-bin
+  xvfb xdotool x11-utils
 )
 
 missing=()

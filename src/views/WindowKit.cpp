@@ -63,6 +63,7 @@ void SurfaceWidget::paintEvent(QPaintEvent*) {
         return;
     }
     // One image pixel per logical pixel; on scaled screens it is enlarged unsmoothed.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QRect(QPoint(0, 0), image.size()), image);
     if (width() > image.width() || height() > image.height()) {
         painter.fillRect(QRect(image.width(), 0, width() - image.width(), height()),

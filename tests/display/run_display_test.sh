@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Runs Lumeno on a real X server (Xvfb, the xcb platform), replays the sample capture and
+# checks from outside the program what a user would see: the main window and the default
+# views mapped with their captions, a switch that maps its view, drawn plots, and on a
+# screen scaled by two, plots enlarged without smoothing and snapshots of the logical size.
+set -uo pipefail
+lumeno=$1 shot=$2 sample=$3 work=$4
+here=$(dirname "$0")
+source "$here/XServer.sh"
+
+for tool in Xvfb xdotool xwininfo; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/setup.sh installs it)"; exit 77; }
+done
+rm -rf "$work" && mkdir -p "$work/snapshots" "$work/snapshots2"
+start_x_server "$work" || { echo "SKIP: Xvfb cannot start here: $(cat "$work/xvfb.log")"; exit 77; }
+echo "X server on $DISPLAY"
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+caption=$("$lumeno" --version | tr -d '\n')
+"$lumeno" --speed max --snapshot-dir "$work/snapshots" "$sample" >"$work/lumeno.log" 2>&1 &
+started_pids+=($!)
+
+main=$(window_named "$caption")
+check "main window \"$caption\" is mapped" test -n "$main"
+[ -n "$main" ] || { cat "$work/lumeno.log"; exit 1; }
+for view in "Port to Port" "Lumeno Packet Headers" "Lumeno Packet Length" \
+            "External IP to Internal Port" "Time Sequence Plot" "bit Rainfall"; do
+  check "default view \"$view\" is mapped" test -n "$(window_named "$view" 10)"
+  check "xwininfo lists \"$view\"" grep -qF "\"$view\"" <(xwininfo -root -tree)
+done
+check "\"IP to IP\" is not shown before its switch is clicked" test -z "$(window_named "IP to IP" 1)"
+click_in "$main" $(twips_to_px 120 2520)
+check "a click on \"External IP to Internal IP\" maps \"IP to IP\"" test -n "$(window_named "IP to IP" 10)"
+
+# The sample's packets are drawn: pixels of the traffic classes' colours inside the plot.
+port=$(window_named "Port to Port")
+raise_window "$port"
+drawn=0
+for _ in $(seq 100); do
+  drawn=$("$shot" drawn "$port" 0 20 210 380 2>/dev/null || echo 0)
+  [ "$drawn" -gt 500 ] && break
+  sleep 0.2
+done
+check "the port-to-port plot shows drawn pixels ($drawn in class colours)" test "$drawn" -gt 500
+"$shot" save "$work/screen.png"
+kill "${started_pids[@]}" 2>/dev/null; wait "${started_pids[@]}" 2>/dev/null; started_pids=()
+
+# A screen scaled by two: the same logical sizes, enlarged pixel by pixel.
+QT_SCALE_FACTOR=2 "$lumeno" --speed max --snapshot-dir "$work/snapshots2" "$sample" \
+  >"$work/lumeno2.log" 2>&1 &
+started_pids+=($!)
+main=$(window_named "$caption")
+port=$(window_named "Port to Port")
+check "scaled: the windows are mapped" test -n "$main" -a -n "$port"
+if [ -n "$port" ]; then
+  raise_window "$port"
+  size=$(xwininfo -id "$port" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
+  check "scaled: Port to Port is 420x880 device pixels (210x440 logical), not $size" test "$size" = 420x880
+  for _ in $(seq 100); do
+    drawn=$("$shot" drawn "$port" 0 40 420 760 2>/dev/null || echo 0)
+    [ "$drawn" -gt 2000 ] && break
+    sleep 0.2
+  done
+  check "scaled: the plot is drawn ($drawn pixels)" test "$drawn" -gt 2000
+  unsmooth=$("$shot" blocks "$port" 0 40 420 760 2)
+  check "scaled: every image pixel is a 2x2 block of one colour ($unsmooth blocks are not)" test "$unsmooth" = 0
+  click_in "$main" 332 96 2  # "Save Visualization Images to Application Directory"
+  for _ in $(seq 50); do
+    [ "$(ls "$work/snapshots2" | wc -l)" -ge 10 ] && break
+    sleep 0.2
+  done
+  bmp=$(ls "$work/snapshots2"/*_parallel_port.bmp 2>/dev/null | head -1)
+  dims=$([ -n "$bmp" ] && od -An -t d4 -j 18 -N 8 "$bmp" | awk '{print $1 "x" ($2 < 0 ? -$2 : $2)}')
+  check "scaled: ten snapshots saved" test "$(ls "$work/snapshots2" | wc -l)" -ge 10
+  check "scaled: the port snapshot keeps its logical size 210x380, not ${dims:-none}" test "$dims" = 210x380
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures checks failed; the program said:"
+  cat "$work/lumeno.log" "$work/lumeno2.log"
+  exit 1
+fi
+echo "all checks passed"
