@@ -42,6 +42,19 @@ bool ClipToBox(double& x0, double& y0, double& x1, double& y1, double lo, double
     return true;
 }
 
+// Bresenham's walk of dMajor steps: visit plots the current pixel and moves one step along
+// the major axis, and along the minor one too when told.
+template <typename Visit>
+inline void Walk(int dMajor, int dMinor, Visit&& visit) {
+    int err = dMajor / 2;
+    for (int i = 0; i < dMajor; ++i) {
+        err -= dMinor;
+        const bool minorStep = err < 0;
+        if (minorStep) err += dMajor;
+        visit(minorStep);
+    }
+}
+
 }  // namespace
 
 PlotSurface::PlotSurface(int width, int height, Rgb background) : background_(background) {
@@ -66,6 +79,7 @@ void PlotSurface::Resize(int width, int height) {
 void PlotSurface::Erase() {
     if (bits_) image_.fill(ToQRgb(background_));
     changed_ = true;
+    ++version_;
 }
 
 void PlotSurface::SetBackground(Rgb color) {
@@ -94,29 +108,35 @@ void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
     const int sx = ex > x ? 1 : -1, sy = ey > y ? 1 : -1;
     const std::uint32_t pixel = ToQRgb(color);
     changed_ = true;
-    if (dx >= dy) {
-        int err = dx / 2;
-        for (int i = 0; i < dx; ++i) {
-            Plot(x, y, pixel);
-            x += sx;
-            err -= dy;
-            if (err < 0) {
-                y += sy;
-                err += dx;
-            }
-        }
-    } else {
-        int err = dy / 2;
-        for (int i = 0; i < dy; ++i) {
-            Plot(x, y, pixel);
-            y += sy;
-            err -= dx;
-            if (err < 0) {
-                x += sx;
-                err += dy;
-            }
-        }
+    ++version_;
+    // The pixels covered lie between the start and the end, the end's major coordinate
+    // excluded; when all of them are on the surface, walk a pointer without bounds checks.
+    const bool shallow = dx >= dy;
+    const int dMajor = shallow ? dx : dy, dMinor = shallow ? dy : dx;
+    const int lastX = shallow ? ex - sx : ex, lastY = shallow ? ey : ey - sy;
+    const bool inside = std::min(x, lastX) >= 0 && std::max(x, lastX) < width_ &&
+                        std::min(y, lastY) >= 0 && std::max(y, lastY) < height_;
+    if (inside) {
+        std::uint32_t* p = bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + x;
+        const std::ptrdiff_t stepX = sx, stepY = sy * stride_;
+        const std::ptrdiff_t major = shallow ? stepX : stepY, minor = shallow ? stepY : stepX;
+        Walk(dMajor, dMinor, [&](bool minorStep) {
+            *p = pixel;
+            p += major;
+            if (minorStep) p += minor;
+        });
+        return;
     }
+    const int mx = shallow ? sx : 0, my = shallow ? 0 : sy;
+    Walk(dMajor, dMinor, [&](bool minorStep) {
+        Plot(x, y, pixel);
+        x += mx;
+        y += my;
+        if (minorStep) {
+            x += sx - mx;
+            y += sy - my;
+        }
+    });
 }
 
 void PlotSurface::Point(float x, float y, Rgb color) {
@@ -124,6 +144,7 @@ void PlotSurface::Point(float x, float y, Rgb color) {
     if (x < -1 || y < -1 || x > width_ + 1 || y > height_ + 1) return;
     Plot(static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y)), ToQRgb(color));
     changed_ = true;
+    ++version_;
 }
 
 Rgb PlotSurface::PixelAt(int x, int y) const {

@@ -53,6 +53,10 @@ class PlotSurface {
     // Writes the image as a BMP file. Returns an empty text on success, otherwise why not.
     QString SaveBmp(const QString& path) const;
 
+    // Grows with every drawing and erasing: equal versions mean an unchanged picture, which
+    // lets a view skip drawing what would leave it as it is.
+    std::uint64_t Version() const { return version_; }
+
     // True once after anything was drawn or erased; lets windows repaint only what changed.
     bool TakeChanged() {
         const bool changed = changed_;
@@ -75,6 +79,7 @@ class PlotSurface {
     int height_ = 0;
     Rgb background_;
     bool changed_ = true;
+    std::uint64_t version_ = 0;
 };
 
 }  // namespace lumeno

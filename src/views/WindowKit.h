@@ -88,8 +88,10 @@ class GraphWindow : public ViewWindow {
     virtual void LayOut(QSize client) = 0;
     // Moves and sizes the surface; the picture is erased when its size changes.
     void PlaceSurface(int left, int top, int width, int height);
-    // Lays the window out for its built size; derived constructors call it when ready.
+    // Lays the window out for its present size; derived constructors call it when ready.
     void LayOutNow();
+    // The client size the window was last laid out for.
+    QSize LaidOutSize() const { return laidOut_; }
     void resizeEvent(QResizeEvent* event) override;
 
   private:

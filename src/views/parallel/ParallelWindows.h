@@ -1,24 +1,51 @@
 #pragma once
 
+#include <QLabel>
 #include <QLineEdit>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "views/WindowKit.h"
+#include "views/parallel/ParallelLayout.h"
+#include "views/parallel/ParallelPlot.h"
 
 namespace lumeno {
 
-// The six parallel-coordinate views. Each draws every record as a line across its axes.
+// The six parallel-coordinate views. Each draws every record as a line across its axes;
+// they differ only in their axes, the fields on them and their labels.
 class ParallelWindow : public GraphWindow {
     Q_OBJECT
 
   public:
-    ParallelWindow(const QString& caption, QSize clientTwips, std::optional<QPoint> position,
-                   bool resizable = true);
+    enum class Axes { kTwo, kFour, kFixed };
+    struct Spec {
+        const char* caption;
+        QSize clientTwips;
+        std::optional<QPoint> positionTwips;
+        Axes axes;
+        LabelBoxes labels;
+        int d2 = 0, d3 = 0;  // two-axis views: right-hand label offsets
+    };
+
+    explicit ParallelWindow(const Spec& spec);
+
+    QLabel* Label1(int index) const { return label1_.at(index); }
+    QWidget* Line1(int index) const { return line1_.at(index); }
+    // The smallest outer size the window keeps, in twips (none for the fixed window).
+    QSize MinimumOuterTwips() const;
 
   protected:
     void LayOut(QSize client) override;
+    ParallelPlot& Plot() { return plot_; }
+
+  private:
+    Spec spec_;
+    ParallelPlot plot_;
+    std::array<QLabel*, 10> label1_{};
+    std::array<QWidget*, 2> line1_{};
 };
 
 class visParallel : public ParallelWindow {
@@ -53,11 +80,10 @@ class visParallelIPcustom : public ParallelWindow {
     void parallelIP2IPcustom(std::string_view sourceIPString, std::string_view destIPString);
     QLineEdit* Text1(int index) const { return text1_.at(index); }
 
-  protected:
-    void LayOut(QSize client) override;
-
   private:
     std::array<QLineEdit*, 5> text1_{};
+    // The boxes' texts as the records compare them, kept current as the user types.
+    std::array<std::string, 5> boxText_;
 };
 
 class visParallelDual : public ParallelWindow {

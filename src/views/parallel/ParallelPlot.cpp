@@ -1,0 +1,103 @@
+#include "views/parallel/ParallelPlot.h"
+
+#include <algorithm>
+
+#include "packet/Library.h"
+
+namespace lumeno {
+
+namespace {
+
+double ScaleFactor(double H) {
+    const double q = 65535.0 / H;
+    return 1.0 / q;
+}
+
+std::int32_t Position(std::int32_t value, double f, double H) {
+    const double y0 = RoundHalfEven(value * f);
+    return static_cast<std::int32_t>(RoundHalfEven(H - y0));
+}
+
+}  // namespace
+
+std::int32_t AxisPosition(std::int32_t value, double H) {
+    return Position(value, ScaleFactor(H), H);
+}
+
+double ParallelPlot::Factor() const {
+    if (surface_.Height() != factorHeight_) {
+        factorHeight_ = surface_.Height();
+        factor_ = ScaleFactor(factorHeight_);
+    }
+    return factor_;
+}
+
+std::int32_t ParallelPlot::ConvertPort(std::int32_t Port) const {
+    const double f = Factor();
+    return Position(Port, f, surface_.Height());
+}
+
+bool ParallelPlot::ConvertIP(std::string_view IPin, std::int32_t& IPout) const {
+    const std::optional<std::int32_t> number = IPToNumber(IPin);
+    if (!number) return false;
+    const double f = Factor();
+    IPout = Position(*number, f, surface_.Height());
+    return true;
+}
+
+bool ParallelPlot::Repeats(std::string_view ipA, std::string_view ipB, std::int32_t portA,
+                           std::int32_t portB, Rgb color) {
+    const bool same = surface_.Version() == lastVersion_ && portA == last_.portA &&
+                      portB == last_.portB && color == last_.color &&
+                      ipA == std::string_view(last_.ipA.data(), last_.lengthA) &&
+                      ipB == std::string_view(last_.ipB.data(), last_.lengthB);
+    if (same) return true;
+    // Texts too long for an address are never taken as a repeat.
+    const bool fits = ipA.size() < last_.ipA.size() && ipB.size() < last_.ipB.size();
+    last_.portA = portA;
+    last_.portB = portB;
+    last_.color = color;
+    last_.lengthA = static_cast<std::uint8_t>(fits ? ipA.size() : 0);
+    last_.lengthB = static_cast<std::uint8_t>(fits ? ipB.size() : 0);
+    if (fits) {
+        std::copy(ipA.begin(), ipA.end(), last_.ipA.begin());
+        std::copy(ipB.begin(), ipB.end(), last_.ipB.begin());
+    } else {
+        last_.portA = -1;  // no port is -1: the next record is drawn
+    }
+    return false;
+}
+
+void ParallelPlot::Remember() {
+    lastVersion_ = surface_.Version();
+}
+
+void ParallelPlot::TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color) {
+    const float w = static_cast<float>(surface_.Width());
+    surface_.Line(0, static_cast<float>(y0), w, static_cast<float>(y1), color);
+    Remember();
+}
+
+void ParallelPlot::FourAxes(std::array<std::int32_t, 4> y, Rgb color) {
+    const float w = static_cast<float>(surface_.Width());
+    const float x[4] = {0, w / 3, (w / 3) * 2, w};
+    for (int i = 0; i < 3; ++i) {
+        surface_.Line(x[i], static_cast<float>(y[i]), x[i + 1], static_cast<float>(y[i + 1]),
+                      color);
+    }
+    Remember();
+}
+
+void ParallelPlot::Categories(std::int32_t a, std::span<const std::string_view, 5> boxes,
+                              std::string_view destIP, Rgb color) {
+    for (int k = 0; k < 5; ++k) {
+        // An empty box stands for no address at all.
+        if (boxes[k].empty() || boxes[k] != destIP) continue;
+        const double H = surface_.Height();
+        const double c[5] = {0, H / 4, H / 2, (H / 4) * 3, H};
+        surface_.Line(0, static_cast<float>(a), static_cast<float>(surface_.Width()),
+                      static_cast<float>(RoundHalfEven(c[k])), color);
+    }
+}
+
+}  // namespace lumeno

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "views/PlotSurface.h"
+
+namespace lumeno {
+
+// The plotting shared by the six parallel-coordinate views: a 16-bit value scale on every
+// axis (0 at the bottom, 65535 at the top) and one polyline per record across the axes,
+// drawn in the record's colour. The views differ only in which fields go on which axis.
+class ParallelPlot {
+  public:
+    explicit ParallelPlot(PlotSurface& surface) : surface_(surface) {}
+
+    // Vertical position of a value in 0..65535 on the surface as it is now.
+    std::int32_t ConvertPort(std::int32_t Port) const;
+    // The position of an address by its first two octets; false (and IPout untouched) for
+    // a text that is no four-part address, which the view then skips.
+    bool ConvertIP(std::string_view IPin, std::int32_t& IPout) const;
+
+    // True when this record's fields and colour are those drawn last, with nothing drawn or
+    // erased since: drawing it again would leave the picture as it is. Runs of packets of
+    // one flow, as a busy link brings them, cost no more than this comparison.
+    bool Repeats(std::string_view ipA, std::string_view ipB, std::int32_t portA, std::int32_t portB,
+                 Rgb color);
+
+    // One segment from the left edge at y0 to the right edge at y1.
+    void TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color);
+    // Three segments through axes at 0, W/3, (W/3)*2 and W (unrounded).
+    void FourAxes(std::array<std::int32_t, 4> y, Rgb color);
+    // A segment from the left edge at a to each of the five category positions of the right
+    // edge whose box text equals the internal address, character for character.
+    void Categories(std::int32_t a, std::span<const std::string_view, 5> boxes,
+                    std::string_view destIP, Rgb color);
+
+  private:
+    struct Key {
+        std::array<char, 16> ipA{}, ipB{};
+        std::uint8_t lengthA = 0, lengthB = 0;
+        std::int32_t portA = -1, portB = -1;
+        Rgb color = 0;
+    };
+    void Remember();
+
+    double Factor() const;
+
+    PlotSurface& surface_;
+    // The scale factor for the height it was computed for: the same height gives the same
+    // factor, so it is worked out again only when the height changes.
+    mutable int factorHeight_ = -1;
+    mutable double factor_ = 0;
+    Key last_;
+    std::uint64_t lastVersion_ = ~std::uint64_t{0};
+};
+
+// The vertical position rule on a surface of height H: the factor is the reciprocal of
+// 65535 / H, and both steps round halves to even.
+std::int32_t AxisPosition(std::int32_t value, double H);
+
+}  // namespace lumeno
