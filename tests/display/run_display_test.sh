@@ -42,7 +42,7 @@ port=$(window_named "Port to Port")
 raise_window "$port"
 drawn=0
 for _ in $(seq 100); do
-  drawn=$("$shot" drawn "$port" 0 20 210 380 2>/dev/null || echo 0)
+  drawn=$("$shot" drawn "$port" 0 20 400 380 2>/dev/null || echo 0)
   [ "$drawn" -gt 500 ] && break
   sleep 0.2
 done
@@ -59,15 +59,16 @@ port=$(window_named "Port to Port")
 check "scaled: the windows are mapped" test -n "$main" -a -n "$port"
 if [ -n "$port" ]; then
   raise_window "$port"
-  size=$(xwininfo -id "$port" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')
-  check "scaled: Port to Port is 420x880 device pixels (210x440 logical), not $size" test "$size" = 420x880
+  read -r dw dh < <(xwininfo -id "$port" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w, h}')
+  check "scaled: Port to Port is twice its logical size in device pixels (${dw}x${dh})" \
+    test $((dw % 2)) = 0 -a $((dh % 2)) = 0 -a "$dh" -ge 880
   for _ in $(seq 100); do
-    drawn=$("$shot" drawn "$port" 0 40 420 760 2>/dev/null || echo 0)
+    drawn=$("$shot" drawn "$port" 0 40 "$dw" $((dh - 120)) 2>/dev/null || echo 0)
     [ "$drawn" -gt 2000 ] && break
     sleep 0.2
   done
   check "scaled: the plot is drawn ($drawn pixels)" test "$drawn" -gt 2000
-  unsmooth=$("$shot" blocks "$port" 0 40 420 760 2)
+  unsmooth=$("$shot" blocks "$port" 0 40 "$dw" $((dh - 120)) 2)
   check "scaled: every image pixel is a 2x2 block of one colour ($unsmooth blocks are not)" test "$unsmooth" = 0
   click_in "$main" 332 96 2  # "Save Visualization Images to Application Directory"
   for _ in $(seq 50); do
@@ -77,7 +78,8 @@ if [ -n "$port" ]; then
   bmp=$(ls "$work/snapshots2"/*_parallel_port.bmp 2>/dev/null | head -1)
   dims=$([ -n "$bmp" ] && od -An -t d4 -j 18 -N 8 "$bmp" | awk '{print $1 "x" ($2 < 0 ? -$2 : $2)}')
   check "scaled: ten snapshots saved" test "$(ls "$work/snapshots2" | wc -l)" -ge 10
-  check "scaled: the port snapshot keeps its logical size 210x380, not ${dims:-none}" test "$dims" = 210x380
+  logical="$((dw / 2))x$((dh / 2 - 60))"
+  check "scaled: the port snapshot keeps its logical size $logical (${dims:-none})" test "$dims" = "$logical"
 fi
 
 if [ "$failures" -gt 0 ]; then
