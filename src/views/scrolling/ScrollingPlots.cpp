@@ -14,16 +14,22 @@ void TimeSequencePlot::Reset() {
 }
 
 void TimeSequencePlot::Plot(std::string_view packetType) {
-    rule_.Step(surface_, [&](PlotSurface& s, int x) {
-        // Borders stay fractional; the surface rounds both ends of each band the same way
-        // and leaves out the end pixel, so neighbouring bands share no row and leave none.
-        const float h = static_cast<float>(s.Height());
-        const float quarter = h / 4;
-        if (packetType == "incomingTCP") s.Line(x, 0, x, quarter, colorIncomingTCP);
-        if (packetType == "outgoingTCP") s.Line(x, quarter, x, h / 2, colorOutgoingTCP);
-        if (packetType == "incomingUDP") s.Line(x, h / 2, x, quarter * 3, colorIncomingUDP);
-        if (packetType == "outgoingUDP") s.Line(x, quarter * 3, x, h, colorOutgoingUDP);
-    });
+    // Borders stay fractional; the surface rounds both ends of each band the same way and
+    // leaves out the end pixel, so neighbouring bands share no row and leave none.
+    const float h = static_cast<float>(surface_.Height());
+    const float quarter = h / 4;
+    float from = 0, to = 0;
+    Rgb color = kScrollErase;
+    if (packetType == "incomingTCP") {
+        from = 0, to = quarter, color = colorIncomingTCP;
+    } else if (packetType == "outgoingTCP") {
+        from = quarter, to = h / 2, color = colorOutgoingTCP;
+    } else if (packetType == "incomingUDP") {
+        from = h / 2, to = quarter * 3, color = colorIncomingUDP;
+    } else if (packetType == "outgoingUDP") {
+        from = quarter * 3, to = h, color = colorOutgoingUDP;
+    }
+    rule_.StepSpan(surface_, from, to, color);
 }
 
 void RunningPortPlot::Reset() {
@@ -91,15 +97,29 @@ bool BitRainPlot::Graph(std::span<const std::uint8_t> packetTxt, std::int16_t pa
     return rule_.Step(surface_, [&](PlotSurface& s, int y) {
         const Rgb color = currentColor;
         const float fy = static_cast<float>(y);
+        // Runs of set bits become one line each; a lone bit is a point.
+        auto draw = [&](int first, int end) {
+            if (end - first == 1) {
+                s.Point(static_cast<float>(first), fy, color);
+            } else {
+                s.Line(static_cast<float>(first), fy, static_cast<float>(end), fy, color);
+            }
+        };
+        int runStart = -1;
         for (std::size_t i = 0; i < count; ++i) {
             const unsigned byte = packetTxt[i];
-            if (byte == 0) continue;
             const int base = static_cast<int>(i) * 8;
             for (int k = 7; k >= 0; --k) {
                 const int c = base + (7 - k);
-                if (((byte >> k) & 1u) && c <= last) s.Point(static_cast<float>(c), fy, color);
+                const bool on = ((byte >> k) & 1u) && c <= last;
+                if (on && runStart < 0) runStart = c;
+                if (!on && runStart >= 0) {
+                    draw(runStart, c);
+                    runStart = -1;
+                }
             }
         }
+        if (runStart >= 0) draw(runStart, std::min<int>(static_cast<int>(count) * 8, last + 1));
     });
 }
 
