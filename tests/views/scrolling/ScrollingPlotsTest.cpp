@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QRegularExpression>
-#include <QStringList>
-#include <QTemporaryDir>
 #include <vector>
 
 #include "packet/Colors.h"
@@ -129,14 +124,6 @@ TEST_F(TimeSequencePlotTest, LastColumnHidesTheCursorAndTheNextPacketErasesColum
     EXPECT_TRUE(Lit(Column(s, 1), kWhite).empty());
 }
 
-TEST_F(TimeSequencePlotTest, EmptySurfaceKeepsThePositionAtZero) {
-    PlotSurface s(0, 10, kBlack);
-    TimeSequencePlot plot(s);
-    plot.Plot("incomingTCP");
-    plot.Plot("incomingTCP");
-    EXPECT_EQ(plot.scrollLocation(), 0);
-}
-
 using RunningPortPlotTest = ColorsGuard;
 
 TEST_F(RunningPortPlotTest, PortsLandOneRowAboveTheirScaledRow) {
@@ -171,18 +158,6 @@ TEST_F(RunningPortPlotTest, AddressesUseTheirFirstTwoOctets) {
     plot.Plot("10.1", 80, "10.1.200.3", 1025);  // no number: nothing drawn, still advances
     EXPECT_TRUE(Lit(Column(s, 2), kPaint).empty());
     EXPECT_EQ(plot.scrollLocation(), 0);
-}
-
-TEST_F(RunningPortPlotTest, NewSelectionClearsButKeepsTheColumn) {
-    PlotSurface s(5, 10, kBlack);
-    RunningPortPlot plot(s);
-    plot.Plot("1.1.1.1", 0, "2.2.2.2", 0);
-    plot.Plot("1.1.1.1", 0, "2.2.2.2", 0);
-    plot.Select(RunningPortPlot::InternalPort);
-    EXPECT_EQ(Lit(Column(s, 0), kPaint).size() + Lit(Column(s, 2), kWhite).size(), 0u);
-    plot.Plot("1.1.1.1", 0, "2.2.2.2", 0);
-    EXPECT_EQ(Lit(Column(s, 2), kPaint), (std::vector<int>{9}));
-    EXPECT_TRUE(Lit(Column(s, 0), kPaint).empty());
 }
 
 using BitRainPlotTest = ColorsGuard;
@@ -261,65 +236,6 @@ TEST_F(WaterfallPlotTest, BarLengthsRoundHalvesToEven) {
     PlotSurface wide(1518, 1, kBlack);
     WaterfallPlot exact(wide);
     EXPECT_EQ(exact.ScaleLength(1518), 1518);
-}
-
-TEST_F(WaterfallPlotTest, BottomRowWrapsToTheTop) {
-    PlotSurface s(10, 2, kBlack);
-    WaterfallPlot plot(s);
-    EXPECT_FALSE(plot.PlotData(1518));
-    EXPECT_TRUE(plot.PlotData(1518));
-    EXPECT_EQ(plot.scrollLocation(), 0);
-    plot.PlotData(0);
-    EXPECT_TRUE(Lit(Row(s, 0), kPaint).empty());
-    EXPECT_EQ(Row(s, 1), std::vector<Rgb>(10, kWhite));
-}
-
-TEST(RunningImages, OneNumberedFilePerWrapOnlyWhileEnabled) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QStringList shown;
-    ImageContext context{dir.path(), [&](const QString& t) { shown << t; }};
-    PlotSurface s(4, 4, kBlack);
-    RunningImages images(QStringLiteral("_runningwater"));
-    images.OnWrap(s, context);  // not enabled: nothing, the counter stays
-    EXPECT_EQ(images.snapshotCount(), 1);
-    EXPECT_TRUE(shown.isEmpty());
-    images.enabled = true;
-    for (int i = 0; i < 3; ++i) images.OnWrap(s, context);
-    const QStringList files = QDir(dir.path()).entryList({"*.bmp"}, QDir::Files, QDir::Name);
-    ASSERT_EQ(files.size(), 3);
-    const QRegularExpression name(QStringLiteral("^\\d{8}_\\d{6}_runningwater([123])\\.bmp$"));
-    QStringList numbers;
-    for (const QString& f : files) {
-        const auto m = name.match(f);
-        ASSERT_TRUE(m.hasMatch()) << f.toStdString();
-        numbers << m.captured(1);
-    }
-    numbers.sort();
-    EXPECT_EQ(numbers, (QStringList{"1", "2", "3"}));
-    ASSERT_EQ(shown.size(), 3);
-    EXPECT_TRUE(shown.last().startsWith('/'));
-    EXPECT_TRUE(shown.last().endsWith("_runningwater3.bmp"));
-    EXPECT_TRUE(QFile::exists(dir.path() + shown.last()));
-}
-
-TEST(RunningImages, UnwritableDirectoryIsReportedAndTheNumberIsUsedUp) {
-    QTemporaryDir dir;
-    QStringList shown;
-    const QString missing = dir.path() + "/no/such/dir";
-    ImageContext context{missing, [&](const QString& t) { shown << t; }};
-    PlotSurface s(4, 4, kBlack);
-    RunningImages images(QStringLiteral("_runningbits"));
-    images.enabled = true;
-    images.OnWrap(s, context);
-    EXPECT_EQ(images.snapshotCount(), 2);
-    ASSERT_FALSE(shown.isEmpty());
-    EXPECT_TRUE(shown.last().contains(missing + "/")) << shown.last().toStdString();
-    EXPECT_TRUE(shown.last().contains("_runningbits1.bmp"));
-    EXPECT_GT(shown.last().size(), (missing + "/20261205_183130_runningbits1.bmp").size());
-    // Without a status reporter it still goes on.
-    images.OnWrap(s, ImageContext{missing, nullptr});
-    EXPECT_EQ(images.snapshotCount(), 3);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -176,7 +178,12 @@ TEST(visWaterfallData, OneRunningImagePerWrapWhileTickedAndFailuresDoNotStopIt) 
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     w.PlotData(60);  // bottom row drawn: one image
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
-    EXPECT_TRUE(shown.last().endsWith("_runningwater1.bmp"));
+    // Shown as "/" + timestamp + suffix + number + ".bmp", written in the directory.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^/\\d{8}_\\d{6}_runningwater1\\.bmp$"))
+                    .match(shown.last())
+                    .hasMatch())
+        << shown.last().toStdString();
+    EXPECT_TRUE(QFile::exists(dir.path() + shown.last()));
     sweep();
     EXPECT_TRUE(shown.last().endsWith("_runningwater2.bmp"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
