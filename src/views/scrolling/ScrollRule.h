@@ -1,0 +1,76 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "views/PlotSurface.h"
+
+namespace lumeno {
+
+inline constexpr Rgb kScrollErase = MakeRgb(0, 0, 0);
+inline constexpr Rgb kScrollCursor = MakeRgb(255, 255, 255);
+
+// The rule every scrolling view follows for one packet at position p: erase the whole
+// column (or row) at p in black, let the view draw its mark there, draw the white cursor
+// at p + 1, then step on, wrapping to 0 at the edge. Written once for the four views.
+class ScrollRule {
+  public:
+    enum class Form { Column, Row };
+
+    explicit ScrollRule(Form form) : form_(form) {}
+
+    std::int16_t scrollLocation() const { return scrollLocation_; }
+    void Reset() { scrollLocation_ = 0; }
+
+    // Draws one packet; mark(surface, p) paints the view's own mark. True when the position
+    // wrapped back to 0 after this packet (the moment a full sweep is complete).
+    template <typename Mark>
+    bool Step(PlotSurface& surface, Mark&& mark) {
+        const int p = scrollLocation_;
+        Across(surface, p, 0, Length(surface), kScrollErase);
+        mark(surface, p);
+        return Finish(surface, p);
+    }
+
+    // Step for a mark that is one solid span [from, to) along the line: the span is painted
+    // once and only the rest is erased, which leaves the same pixels for fewer writes.
+    bool StepSpan(PlotSurface& surface, float from, float to, Rgb color) {
+        const int p = scrollLocation_;
+        const float length = Length(surface);
+        from = std::clamp(from, 0.0f, length);
+        to = std::clamp(to, from, length);
+        Across(surface, p, 0, from, kScrollErase);
+        Across(surface, p, from, to, color);
+        Across(surface, p, to, length, kScrollErase);
+        return Finish(surface, p);
+    }
+
+  private:
+    float Length(const PlotSurface& s) const {
+        return static_cast<float>(form_ == Form::Column ? s.Height() : s.Width());
+    }
+    // The line across the surface at position p, from..to along it.
+    void Across(PlotSurface& s, int p, float from, float to, Rgb color) const {
+        const auto fp = static_cast<float>(p);
+        if (form_ == Form::Column) {
+            s.Line(fp, from, fp, to, color);
+        } else {
+            s.Line(from, fp, to, fp, color);
+        }
+    }
+    bool Finish(PlotSurface& surface, int p) {
+        Across(surface, p + 1, 0, Length(surface), kScrollCursor);
+        const int extent = form_ == Form::Column ? surface.Width() : surface.Height();
+        int next = p + 1;
+        // An empty surface keeps the position at 0.
+        const bool wrapped = next >= extent;
+        if (wrapped) next = 0;
+        scrollLocation_ = static_cast<std::int16_t>(next);
+        return wrapped;
+    }
+
+    Form form_;
+    std::int16_t scrollLocation_ = 0;
+};
+
+}  // namespace lumeno

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "views/PlotSurface.h"
+#include "views/WindowKit.h"
+#include "views/scrolling/ScrollRule.h"
+
+namespace lumeno {
+
+// Traffic class per column: each class paints its own quarter of the column.
+class TimeSequencePlot {
+  public:
+    explicit TimeSequencePlot(PlotSurface& surface) : surface_(surface) {}
+    void Plot(std::string_view packetType);
+    void Reset();
+    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
+
+  private:
+    PlotSurface& surface_;
+    ScrollRule rule_{ScrollRule::Form::Column};
+};
+
+// One chosen port or address per column, smallest value at the bottom.
+class RunningPortPlot {
+  public:
+    enum Quantity { InternalPort = 0, ExternalPort = 1, InternalIP = 2, ExternalIP = 3 };
+
+    explicit RunningPortPlot(PlotSurface& surface) : surface_(surface) {}
+    void Plot(std::string_view sourceIPString, std::int32_t srcPort, std::string_view destIPString,
+              std::int32_t destPort);
+    void Reset();
+    // A new quantity clears the picture but keeps the column.
+    void Select(Quantity quantity);
+    Quantity Selected() const { return quantity_; }
+    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
+
+  private:
+    PlotSurface& surface_;
+    ScrollRule rule_{ScrollRule::Form::Column};
+    Quantity quantity_ = ExternalPort;
+};
+
+// Saves the picture at every wrap while enabled, as directory/timestamp suffix N.bmp with
+// N counting up from 1 for the life of the view.
+class RunningImages {
+  public:
+    explicit RunningImages(QString suffix) : suffix_(std::move(suffix)) {}
+    bool enabled = false;
+    std::int16_t snapshotCount() const { return snapshotCount_; }
+    // Writes one image if enabled. A failed write is reported and still uses its number, so
+    // that names never repeat.
+    void OnWrap(const PlotSurface& surface, const ImageContext& context);
+
+  private:
+    QString suffix_;
+    std::int16_t snapshotCount_ = 1;
+};
+
+// Each packet's bits in one row, eight columns per byte, most significant bit first.
+class BitRainPlot {
+  public:
+    explicit BitRainPlot(PlotSurface& surface) : surface_(surface) {}
+    // True when this packet completed a sweep.
+    bool Graph(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
+    void Reset();
+    std::int16_t maxBits = 0;
+    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
+
+  private:
+    PlotSurface& surface_;
+    ScrollRule rule_{ScrollRule::Form::Row};
+};
+
+// Each packet's length as a bar from the left, 1518 bytes spanning the width.
+class WaterfallPlot {
+  public:
+    explicit WaterfallPlot(PlotSurface& surface) : surface_(surface) {}
+    // True when this packet completed a sweep.
+    bool PlotData(std::int16_t packetLen);
+    void Reset();
+    std::int16_t ScaleLength(std::int16_t packetLen) const;
+    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
+
+  private:
+    PlotSurface& surface_;
+    ScrollRule rule_{ScrollRule::Form::Row};
+};
+
+}  // namespace lumeno
