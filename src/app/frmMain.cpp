@@ -329,7 +329,7 @@ void frmMain::RefreshFigures() {
     const CaptureStats stats = capture_.Statistics();
     lblSeen_->setText(QStringLiteral("Packets seen: %1").arg(stats.seen));
     lblAccepted_->setText(QStringLiteral("Packets accepted: %1").arg(counts_.accepted));
-    lblDropped_->setText(QStringLiteral("Dropped: %1 by the kernel, %2 by the adapter")
+    lblDropped_->setText(QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
                              .arg(stats.dropped)
                              .arg(stats.ifDropped));
 }

@@ -38,6 +38,7 @@ raise_window() { xdotool windowraise "$1" && sleep 0.3; }
 # Clicks at logical position x y (pixels) of window $1, on a screen scaled by $4.
 click_in() {
   local scale=${4:-1}
+  xdotool windowraise "$1"  # views open over the main window
   xdotool mousemove --window "$1" $(($2 * scale)) $(($3 * scale)) click 1
 }
 
