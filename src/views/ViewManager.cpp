@@ -115,9 +115,8 @@ void ViewManager::PlotPacket(const PacketRecord& r) {
 }
 
 void ViewManager::ClearVisualizations() {
-    Txt().txtPacket()->clear();
-    TxtBody().txtPacketASCII()->clear();
-    TxtBody().txtPacketHex()->clear();
+    Txt().Clear();
+    TxtBody().Clear();
     TimeSequence().reset();
     RunningPort().reset();
     ParallelIP().Surface().Erase();

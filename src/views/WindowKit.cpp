@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPalette>
+#include <algorithm>
 
 namespace lumeno {
 
@@ -84,6 +85,16 @@ ViewWindow::ViewWindow(const QString& caption, QSize clientTwips,
     resize(client);
     if (!resizable) setFixedSize(client);
     if (positionTwips) move(Twips(positionTwips->x()), Twips(positionTwips->y()));
+}
+
+QSize ViewWindow::KeepMinimumOuter(QSize client, QSize minTwips) {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize least(std::max(0, Twips(minTwips.width()) - frame.width()),
+                      std::max(0, Twips(minTwips.height()) - frame.height()));
+    if (client.width() >= least.width() && client.height() >= least.height()) return client;
+    const QSize fitted = client.expandedTo(least);
+    resize(fitted);
+    return fitted;
 }
 
 void ViewWindow::closeEvent(QCloseEvent* event) {

@@ -64,6 +64,12 @@ class ViewWindow : public QWidget {
     virtual void Refresh() {}
 
   protected:
+    // Keeps the outer size (the client plus whatever frame the system adds, none where it
+    // adds none) at least minTwips: a window dragged smaller snaps back. Returns the client
+    // size the window has to be laid out for.
+    QSize KeepMinimumOuter(QSize client, QSize minTwips);
+
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:

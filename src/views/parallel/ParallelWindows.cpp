@@ -77,15 +77,7 @@ void ParallelWindow::LayOut(QSize client) {
         PlaceSurface(0, 32, 208, 376);
         return;
     }
-    // The minimum is the outer size; what the frame takes (nothing where there is none)
-    // comes off it for the client area.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    const QSize outer = MinimumOuterTwips();
-    const QSize least(std::max(0, Twips(outer.width()) - frame.width()),
-                      std::max(0, Twips(outer.height()) - frame.height()));
-    if (minimumSize() != least) setMinimumSize(least);
-    if (client.width() < least.width() || client.height() < least.height()) {
-        resize(client.expandedTo(least));
+    if (KeepMinimumOuter(client, MinimumOuterTwips()) != client) {
         // A shown window has been laid out at the new size by now; a hidden one only gets
         // its resize event when shown, so lay it out here (and not again then).
         if (LaidOutSize() != size()) LayOutNow();

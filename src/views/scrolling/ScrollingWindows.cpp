@@ -106,21 +106,9 @@ RowScrollingWindow::RowScrollingWindow(const QString& caption, QSize clientTwips
 
 void RowScrollingWindow::LayOut(QSize client) {
     reset();
-    // The minimum holds for the outer size: the client plus whatever frame the system adds.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    const int outerWidthTwips = (client.width() + frame.width()) * 15;
-    const int outerHeightTwips = (client.height() + frame.height()) * 15;
-    if (outerHeightTwips < kMinOuterHeightTwips || outerWidthTwips < kMinOuterWidthTwips) {
-        if (outerHeightTwips < kMinOuterHeightTwips) {
-            client.setHeight(Twips(kMinOuterHeightTwips) - frame.height());
-        }
-        if (outerWidthTwips < kMinOuterWidthTwips) {
-            client.setWidth(Twips(kMinOuterWidthTwips) - frame.width());
-        }
-        // The new size raises another layout; the one below keeps a hidden window usable
-        // until then.
-        resize(client);
-    }
+    // The new size raises another layout; the one below keeps a hidden window usable until
+    // then.
+    client = KeepMinimumOuter(client, {kMinOuterWidthTwips, kMinOuterHeightTwips});
     PlaceSurface(0, 20, client.width(), client.height() - 60);
     const QRect plot = picGraph()->geometry();
     label1_[0]->move(0, 5);

@@ -1,14 +1,24 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "settings/frmVisTxtSettings.h"
 #include "views/WindowKit.h"
+#include "views/text/TextLogic.h"
 
 namespace lumeno {
+
+// The text views keep their texts in plain buffers, exact after every packet, and push
+// them into the boxes when shown and at most about 30 times a second while shown.
+inline constexpr int kTextPushMillis = 33;
 
 // The running log of header fields.
 class visTxt : public ViewWindow {
@@ -16,14 +26,39 @@ class visTxt : public ViewWindow {
 
   public:
     visTxt();
+    ~visTxt() override;
     void PrintHeader(std::string_view sourceMAC, std::string_view sourceIP, std::int32_t sourcePort,
                      std::string_view dstMAC, std::string_view dstIP, std::int32_t dstPort,
                      std::string_view transportType);
+    // Empties the log and its box.
+    void Clear();
+    // The log as it stands, lines separated by CR LF.
+    std::string_view LogText() const { return log_.Text(); }
+
     QPlainTextEdit* txtPacket() const { return txtPacket_; }
+    QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
+    // The header-field choices; made (hidden, with the defaults) on first use and again
+    // after the user closed it.
+    frmVisTxtSettings& Settings();
+    void Refresh() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    void Push();
+    // Text the user typed into the box is the log from then on.
+    void TakeUserEdits();
+
     QPlainTextEdit* txtPacket_;
     QPushButton* btnVisTxtSettings_;
+    QPointer<frmVisTxtSettings> settings_;
+    HeaderLog log_;
+    std::string line_;
+    std::string shown_;
+    bool dirty_ = false;
+    QElapsedTimer sincePush_;
 };
 
 // The last packet's bytes as characters and in hexadecimal.
@@ -33,12 +68,34 @@ class visTxtBody : public ViewWindow {
   public:
     visTxtBody();
     void PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
+    // Empties both columns.
+    void Clear();
+    // The two texts for the last packet, as the boxes show them.
+    const std::string& HexText();
+    const std::string& AsciiText();
+
     QPlainTextEdit* txtPacketASCII() const { return txtPacketASCII_; }
     QPlainTextEdit* txtPacketHex() const { return txtPacketHex_; }
+    QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
+    void Refresh() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    void Format();
+    void Push();
+
     QPlainTextEdit* txtPacketASCII_;
     QPlainTextEdit* txtPacketHex_;
+    QPushButton* btnVisTxtSettings_;
+    // The bytes are kept and formatted only when someone looks: a packet costs one copy.
+    std::vector<std::uint8_t> bytes_;
+    std::string hex_, ascii_;
+    bool formatted_ = true;
+    bool dirty_ = false;
+    QElapsedTimer sincePush_;
 };
 
 }  // namespace lumeno

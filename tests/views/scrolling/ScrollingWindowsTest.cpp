@@ -161,7 +161,8 @@ TEST(visWaterfallData, OneRunningImagePerWrapWhileTickedAndFailuresDoNotStopIt) 
     const QSize frame = w.frameGeometry().size() - w.geometry().size();
     ResizeShown(w, QSize(250, 100));  // below the minimum height: springs back
     const int minimumHeight = 167 - frame.height();
-    ASSERT_TRUE(WaitUntil([&] { return w.Surface().Height() == minimumHeight - 60; }));
+    ASSERT_TRUE(WaitUntil([&] { return w.Surface().Height() == minimumHeight - 60; }))
+        << w.Surface().Height() << " " << w.size().height() << " " << minimumHeight;
     EXPECT_EQ(w.Label1(2)->pos(), QPoint(250 - 36, 5));
     EXPECT_EQ(w.Label1(3)->pos(), QPoint(250 - 40, minimumHeight - 40));
     const int rows = w.Surface().Height();

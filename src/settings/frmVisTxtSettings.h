@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+
+namespace lumeno {
+
+// Which header fields the header log's lines carry: seven check boxes in the lines' fixed
+// field order. "Done" only hides the window, so the choices last for the run; a window
+// closed with its close control is gone with its choices.
+class frmVisTxtSettings : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int kFields = 7;
+    frmVisTxtSettings();
+
+    QCheckBox* Check1(int index) const { return check1_.at(index); }
+    QPushButton* Command1() const { return command1_; }
+    bool Shows(int field) const { return check1_[field]->isChecked(); }
+    bool ClosedByUser() const { return closedByUser_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QLabel* label1_;
+    std::array<QCheckBox*, kFields> check1_{};
+    QPushButton* command1_;
+    bool closedByUser_ = false;
+};
+
+}  // namespace lumeno

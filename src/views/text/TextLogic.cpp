@@ -1,0 +1,91 @@
+#include "views/text/TextLogic.h"
+
+#include <charconv>
+
+namespace lumeno {
+
+std::size_t HeaderLog::CharacterCount(std::string_view utf8) {
+    std::size_t n = 0;
+    for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+void HeaderLog::DropOldestLine() {
+    const std::string_view text = Text();
+    const std::size_t crlf = text.find("\r\n");
+    if (crlf != std::string_view::npos) {
+        characters_ -= CharacterCount(text.substr(0, crlf + 2));
+        start_ += crlf + 2;
+    } else {
+        // No line break at all: the first character goes (all of its bytes).
+        std::size_t n = 1;
+        while (n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) ++n;
+        characters_ -= 1;
+        start_ += n;
+    }
+    // Keep the dropped part from growing without bound.
+    if (start_ > 4 * kTrimAbove) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+    }
+}
+
+void HeaderLog::Add(std::string_view line) {
+    if (characters_ > kTrimAbove) DropOldestLine();
+    if (buffer_.size() > start_) {
+        buffer_ += "\r\n";
+        characters_ += 2;
+    }
+    buffer_ += line;
+    characters_ += CharacterCount(line);
+}
+
+void HeaderLog::Assign(std::string_view text) {
+    buffer_.assign(text);
+    start_ = 0;
+    characters_ = CharacterCount(text);
+}
+
+void HeaderLog::Clear() {
+    buffer_.clear();
+    start_ = 0;
+    characters_ = 0;
+}
+
+void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line) {
+    line.clear();
+    auto text = [&](std::string_view v) {
+        line += v;
+        line += '\t';
+    };
+    auto number = [&](std::int32_t v) {
+        char digits[12];
+        const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        line.append(digits, end);
+        line += '\t';
+    };
+    if (chosen[0]) text(f.sourceMAC);
+    if (chosen[1]) text(f.sourceIP);
+    if (chosen[2]) number(f.sourcePort);
+    if (chosen[3]) text(f.dstMAC);
+    if (chosen[4]) text(f.dstIP);
+    if (chosen[5]) number(f.dstPort);
+    if (chosen[6]) text(f.transportType);
+}
+
+void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::string& ascii) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    hex.resize(bytes.size() * 3);
+    ascii.resize(bytes.size() * 2);
+    char* h = hex.data();
+    char* a = ascii.data();
+    for (std::uint8_t b : bytes) {
+        *h++ = kDigits[b >> 4];
+        *h++ = kDigits[b & 0x0F];
+        *h++ = ' ';
+        *a++ = b < 32 || b > 126 ? '.' : static_cast<char>(b);
+        *a++ = ' ';
+    }
+}
+
+}  // namespace lumeno

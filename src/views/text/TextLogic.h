@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumeno {
+
+// The header log: lines separated by CR LF, none after the last, held near 3000
+// characters by dropping the oldest line before a new one is added. Kept apart from the
+// text box so that a packet costs the same however long the capture runs.
+class HeaderLog {
+  public:
+    static constexpr std::size_t kTrimAbove = 3000;
+
+    // Trims (at most one line, only when over the bound) and then appends the line.
+    void Add(std::string_view line);
+    // Replaces the log, for text the user typed into the box.
+    void Assign(std::string_view text);
+    void Clear();
+
+    std::string_view Text() const { return {buffer_.data() + start_, buffer_.size() - start_}; }
+    std::size_t Length() const { return characters_; }
+
+    // Characters, not bytes: the user may have typed any text into the box.
+    static std::size_t CharacterCount(std::string_view utf8);
+
+  private:
+    void DropOldestLine();
+
+    std::string buffer_;
+    std::size_t start_ = 0;       // the log begins here; what lies before was trimmed
+    std::size_t characters_ = 0;  // kept as the log changes, so that no packet counts it all
+};
+
+// Builds one log line: each chosen field followed by a TAB, in the fixed field order.
+struct HeaderFields {
+    std::string_view sourceMAC, sourceIP;
+    std::int32_t sourcePort;
+    std::string_view dstMAC, dstIP;
+    std::int32_t dstPort;
+    std::string_view transportType;
+};
+void FormatHeaderLine(const HeaderFields& fields, const bool (&chosen)[7], std::string& line);
+
+// The body view's two texts for a packet's bytes: two upper-case hex digits and a space per
+// byte; the byte itself (32 to 126) or "." and a space.
+void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::string& ascii);
+
+}  // namespace lumeno
