@@ -38,7 +38,21 @@ QSize OuterTwips(const QWidget& w) {
 
 }  // namespace
 
-visTxt::visTxt() : ViewWindow("Lumeno Packet Headers", {6990, 3180}, QPoint(6945, 12615)) {
+void BufferedTextWindow::Refresh() {
+    if (dirty_ && (!sincePush_.isValid() || sincePush_.elapsed() >= kTextPushMillis)) Push();
+}
+
+void BufferedTextWindow::showEvent(QShowEvent* event) {
+    ViewWindow::showEvent(event);
+    if (dirty_) Push();
+}
+
+void BufferedTextWindow::Pushed() {
+    dirty_ = false;
+    sincePush_.restart();
+}
+
+visTxt::visTxt() : BufferedTextWindow("Lumeno Packet Headers", {6990, 3180}, QPoint(6945, 12615)) {
     txtPacket_ = new QPlainTextEdit(this);
     txtPacket_->setObjectName(QStringLiteral("txtPacket"));
     txtPacket_->setGeometry(TwipsRect(120, 120, 6735, 2175));
@@ -55,7 +69,6 @@ visTxt::visTxt() : ViewWindow("Lumeno Packet Headers", {6990, 3180}, QPoint(6945
         settings.show();
         settings.raise();
     });
-    sincePush_.start();
 }
 
 visTxt::~visTxt() {
@@ -77,7 +90,7 @@ void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
     FormatHeaderLine({sourceMAC, sourceIP, sourcePort, dstMAC, dstIP, dstPort, transportType},
                      chosen, line_);
     log_.Add(line_);
-    dirty_ = true;
+    Changed();
 }
 
 void visTxt::TakeUserEdits() {
@@ -90,7 +103,7 @@ void visTxt::Clear() {
     log_.Clear();
     txtPacket_->clear();
     txtPacket_->document()->setModified(false);
-    dirty_ = false;
+    Pushed();
 }
 
 void visTxt::Push() {
@@ -99,17 +112,7 @@ void visTxt::Push() {
     SetBoxText(txtPacket_, shown_);
     // The caret at the end: the box scrolls to the newest line.
     txtPacket_->moveCursor(QTextCursor::End);
-    dirty_ = false;
-    sincePush_.restart();
-}
-
-void visTxt::Refresh() {
-    if (dirty_ && sincePush_.elapsed() >= kTextPushMillis) Push();
-}
-
-void visTxt::showEvent(QShowEvent* event) {
-    ViewWindow::showEvent(event);
-    if (dirty_) Push();
+    Pushed();
 }
 
 void visTxt::resizeEvent(QResizeEvent* event) {
@@ -122,7 +125,8 @@ void visTxt::resizeEvent(QResizeEvent* event) {
     btnVisTxtSettings_->move(Twips(120), boxHeight + Twips(200));
 }
 
-visTxtBody::visTxtBody() : ViewWindow("Lumeno Packet Body", {5715, 4485}, QPoint(6945, 8415)) {
+visTxtBody::visTxtBody()
+    : BufferedTextWindow("Lumeno Packet Body", {5715, 4485}, QPoint(6945, 8415)) {
     // The system's window face, not the light grey of the other windows.
     setAutoFillBackground(false);
     setPalette(QPalette());
@@ -148,7 +152,6 @@ visTxtBody::visTxtBody() : ViewWindow("Lumeno Packet Body", {5715, 4485}, QPoint
     setTabOrder(txtPacketASCII_, btnVisTxtSettings_);
     setTabOrder(btnVisTxtSettings_, txtPacketHex_);
     bytes_.reserve(65536);
-    sincePush_.start();
 }
 
 void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
@@ -156,7 +159,7 @@ void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t
     const std::size_t n = packetLen > 0 ? std::min<std::size_t>(packetLen, packetTxt.size()) : 0;
     bytes_.assign(packetTxt.begin(), packetTxt.begin() + static_cast<std::ptrdiff_t>(n));
     formatted_ = false;
-    dirty_ = true;
+    Changed();
 }
 
 void visTxtBody::Format() {
@@ -180,23 +183,13 @@ void visTxtBody::Clear() {
     formatted_ = false;
     txtPacketASCII_->clear();
     txtPacketHex_->clear();
-    dirty_ = false;
+    Pushed();
 }
 
 void visTxtBody::Push() {
     SetBoxText(txtPacketHex_, HexText());
     SetBoxText(txtPacketASCII_, AsciiText());
-    dirty_ = false;
-    sincePush_.restart();
-}
-
-void visTxtBody::Refresh() {
-    if (dirty_ && sincePush_.elapsed() >= kTextPushMillis) Push();
-}
-
-void visTxtBody::showEvent(QShowEvent* event) {
-    ViewWindow::showEvent(event);
-    if (dirty_) Push();
+    Pushed();
 }
 
 void visTxtBody::resizeEvent(QResizeEvent* event) {

@@ -20,8 +20,29 @@ namespace lumeno {
 // them into the boxes when shown and at most about 30 times a second while shown.
 inline constexpr int kTextPushMillis = 33;
 
+// A text view whose texts change in buffers and reach its boxes by Push: when the window
+// is shown, and from the repaint timer at most every kTextPushMillis.
+class BufferedTextWindow : public ViewWindow {
+    Q_OBJECT
+
+  public:
+    using ViewWindow::ViewWindow;
+    void Refresh() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // Puts the buffered texts into the boxes.
+    virtual void Push() = 0;
+    void Changed() { dirty_ = true; }
+    void Pushed();
+
+  private:
+    bool dirty_ = false;
+    QElapsedTimer sincePush_;
+};
+
 // The running log of header fields.
-class visTxt : public ViewWindow {
+class visTxt : public BufferedTextWindow {
     Q_OBJECT
 
   public:
@@ -40,14 +61,12 @@ class visTxt : public ViewWindow {
     // The header-field choices; made (hidden, with the defaults) on first use and again
     // after the user closed it.
     frmVisTxtSettings& Settings();
-    void Refresh() override;
 
   protected:
-    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void Push() override;
 
   private:
-    void Push();
     // Text the user typed into the box is the log from then on.
     void TakeUserEdits();
 
@@ -57,12 +76,10 @@ class visTxt : public ViewWindow {
     HeaderLog log_;
     std::string line_;
     std::string shown_;
-    bool dirty_ = false;
-    QElapsedTimer sincePush_;
 };
 
 // The last packet's bytes as characters and in hexadecimal.
-class visTxtBody : public ViewWindow {
+class visTxtBody : public BufferedTextWindow {
     Q_OBJECT
 
   public:
@@ -77,15 +94,13 @@ class visTxtBody : public ViewWindow {
     QPlainTextEdit* txtPacketASCII() const { return txtPacketASCII_; }
     QPlainTextEdit* txtPacketHex() const { return txtPacketHex_; }
     QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
-    void Refresh() override;
 
   protected:
-    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void Push() override;
 
   private:
     void Format();
-    void Push();
 
     QPlainTextEdit* txtPacketASCII_;
     QPlainTextEdit* txtPacketHex_;
@@ -94,8 +109,6 @@ class visTxtBody : public ViewWindow {
     std::vector<std::uint8_t> bytes_;
     std::string hex_, ascii_;
     bool formatted_ = true;
-    bool dirty_ = false;
-    QElapsedTimer sincePush_;
 };
 
 }  // namespace lumeno
