@@ -7,6 +7,8 @@ set -uo pipefail
 lumeno=$1 shot=$2 sample=$3 work=$4
 here=$(dirname "$0")
 source "$here/XServer.sh"
+# Under the sanitizers, the system's X keyboard library needs one exception.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}suppressions=$(cd "$here" && pwd)/asan.supp"
 
 for tool in Xvfb xdotool xwininfo; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/setup.sh installs it)"; exit 77; }
