@@ -64,22 +64,56 @@ PlotSurface::PlotSurface(int width, int height, Rgb background) : background_(ba
 void PlotSurface::Resize(int width, int height) {
     width_ = std::max(0, width);
     height_ = std::max(0, height);
+    columns_.clear();
     if (width_ == 0 || height_ == 0) {
         image_ = QImage();
         bits_ = nullptr;
-        stride_ = 0;
+        xStride_ = yStride_ = 0;
     } else {
         image_ = QImage(width_, height_, QImage::Format_RGB32);
-        bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
-        stride_ = image_.bytesPerLine() / 4;
+        if (columnMajor_) {
+            columns_.resize(static_cast<std::size_t>(width_) * height_);
+            bits_ = columns_.data();
+            xStride_ = height_;
+            yStride_ = 1;
+        } else {
+            bits_ = reinterpret_cast<std::uint32_t*>(image_.bits());
+            xStride_ = 1;
+            yStride_ = image_.bytesPerLine() / 4;
+        }
     }
     Erase();
 }
 
+void PlotSurface::SetColumnMajor(bool columns) {
+    columnMajor_ = columns;
+    Resize(width_, height_);
+}
+
 void PlotSurface::Erase() {
-    if (bits_) image_.fill(ToQRgb(background_));
+    if (columnMajor_) {
+        std::fill(columns_.begin(), columns_.end(), ToQRgb(background_));
+        imageStale_ = true;
+    } else if (bits_) {
+        image_.fill(ToQRgb(background_));
+    }
     changed_ = true;
     ++version_;
+}
+
+const QImage& PlotSurface::Image() const {
+    if (imageStale_ && columnMajor_ && !image_.isNull()) {
+        const int stride = image_.bytesPerLine() / 4;
+        auto* out = reinterpret_cast<std::uint32_t*>(image_.bits());
+        for (int x = 0; x < width_; ++x) {
+            const std::uint32_t* column =
+                columns_.data() + static_cast<std::ptrdiff_t>(x) * height_;
+            for (int y = 0; y < height_; ++y)
+                out[static_cast<std::ptrdiff_t>(y) * stride + x] = column[y];
+        }
+    }
+    imageStale_ = false;
+    return image_;
 }
 
 void PlotSurface::SetBackground(Rgb color) {
@@ -108,6 +142,7 @@ void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
     const int sx = ex > x ? 1 : -1, sy = ey > y ? 1 : -1;
     const std::uint32_t pixel = ToQRgb(color);
     changed_ = true;
+    imageStale_ = columnMajor_;
     ++version_;
     // The pixels covered lie between the start and the end, the end's major coordinate
     // excluded; when all of them are on the surface, walk a pointer without bounds checks.
@@ -117,8 +152,8 @@ void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
     const bool inside = std::min(x, lastX) >= 0 && std::max(x, lastX) < width_ &&
                         std::min(y, lastY) >= 0 && std::max(y, lastY) < height_;
     if (inside) {
-        std::uint32_t* p = bits_ + static_cast<std::ptrdiff_t>(y) * stride_ + x;
-        const std::ptrdiff_t stepX = sx, stepY = sy * stride_;
+        std::uint32_t* p = At(x, y);
+        const std::ptrdiff_t stepX = sx * xStride_, stepY = sy * yStride_;
         const std::ptrdiff_t major = shallow ? stepX : stepY, minor = shallow ? stepY : stepX;
         Walk(dMajor, dMinor, [&](bool minorStep) {
             *p = pixel;
@@ -139,17 +174,84 @@ void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
     });
 }
 
+namespace {
+
+// The pixels [from, to) of a straight run, or (to, from] when it runs backwards, cut to
+// [0, extent); false when none is left.
+// n pixels from p on, step pixels apart.
+void Run(std::uint32_t* p, std::ptrdiff_t step, int n, std::uint32_t pixel) {
+    if (step == 1) {
+        std::fill_n(p, n, pixel);
+        return;
+    }
+    for (int i = 0; i < n; ++i, p += step) *p = pixel;
+}
+
+bool RunRange(int from, int to, int extent, int& first, int& end) {
+    first = from <= to ? from : to + 1;
+    end = from <= to ? to : from + 1;
+    first = std::max(first, 0);
+    end = std::min(end, extent);
+    return first < end;
+}
+
+}  // namespace
+
+void PlotSurface::RowSpan(int y, int x0, int x1, Rgb color) {
+    if (!bits_ || x0 == x1) return;
+    changed_ = true;
+    imageStale_ = columnMajor_;
+    ++version_;
+    int first, end;
+    if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) ||
+        !RunRange(x0, x1, width_, first, end)) {
+        return;
+    }
+    Run(At(first, y), xStride_, end - first, ToQRgb(color));
+}
+
+void PlotSurface::ColumnSpan(int x, int y0, int y1, Rgb color) {
+    if (!bits_ || y0 == y1) return;
+    changed_ = true;
+    imageStale_ = columnMajor_;
+    ++version_;
+    int first, end;
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+        !RunRange(y0, y1, height_, first, end)) {
+        return;
+    }
+    Run(At(x, first), yStride_, end - first, ToQRgb(color));
+}
+
+void PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color) {
+    if (!bits_) return;
+    changed_ = true;
+    imageStale_ = columnMajor_;
+    ++version_;
+    if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) || lastColumn < 0) return;
+    const int columns = std::min<std::int64_t>(
+        {std::int64_t{lastColumn} + 1, width_, static_cast<std::int64_t>(bits.size()) * 8});
+    const std::uint32_t pixel = ToQRgb(color);
+    std::uint32_t* row = At(0, y);
+    for (int c = 0; c < columns; ++c) {
+        if ((bits[static_cast<std::size_t>(c) >> 3] >> (7 - (c & 7))) & 1u) {
+            row[c * xStride_] = pixel;
+        }
+    }
+}
+
 void PlotSurface::Point(float x, float y, Rgb color) {
     if (!bits_ || !std::isfinite(x) || !std::isfinite(y)) return;
     if (x < -1 || y < -1 || x > width_ + 1 || y > height_ + 1) return;
     Plot(static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y)), ToQRgb(color));
     changed_ = true;
+    imageStale_ = columnMajor_;
     ++version_;
 }
 
 Rgb PlotSurface::PixelAt(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
-    const std::uint32_t p = bits_[static_cast<std::ptrdiff_t>(y) * stride_ + x];
+    const std::uint32_t p = *At(x, y);
     return MakeRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
@@ -157,7 +259,7 @@ QString PlotSurface::SaveBmp(const QString& path) const {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
     // An empty surface still gives a valid (1 x 1, background) file rather than none.
-    QImage image = image_;
+    QImage image = Image();
     if (image.isNull()) {
         image = QImage(1, 1, QImage::Format_RGB32);
         image.fill(ToQRgb(background_));

@@ -2,7 +2,10 @@
 
 #include <QImage>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "packet/Colors.h"
 
@@ -38,17 +41,28 @@ class PlotSurface {
 
     // A new size erases the picture.
     void Resize(int width, int height);
+    // Keeps the pixels column by column, for views that draw whole columns: a column is then
+    // one run of memory. The picture is the same either way; this erases it.
+    void SetColumnMajor(bool columns);
     void Erase();
     // Takes the new background colour and erases to it.
     void SetBackground(Rgb color);
     Rgb Background() const { return background_; }
 
     void Line(float x0, float y0, float x1, float y1, Rgb color);
+    // Line(x0, y, x1, y) and Line(x, y0, x, y1) for whole-pixel ends, without the general
+    // line's rounding and stepping: the scrolling views draw several per packet.
+    void RowSpan(int y, int x0, int x1, Rgb color);
+    void ColumnSpan(int x, int y0, int y1, Rgb color);
+    // Sets pixel (c, y) for every set bit c of bits (most significant bit of each byte
+    // first) with c <= lastColumn; other pixels stay as they are.
+    void RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color);
     void Point(float x, float y, Rgb color);
 
     // The colour at a pixel; the background for pixels off the surface.
     Rgb PixelAt(int x, int y) const;
-    const QImage& Image() const { return image_; }
+    // The picture as an image (made up to date first when kept by columns).
+    const QImage& Image() const;
 
     // Writes the image as a BMP file. Returns an empty text on success, otherwise why not.
     QString SaveBmp(const QString& path) const;
@@ -65,16 +79,23 @@ class PlotSurface {
     }
 
   private:
+    std::uint32_t* At(int x, int y) const {
+        return bits_ + static_cast<std::ptrdiff_t>(x) * xStride_ +
+               static_cast<std::ptrdiff_t>(y) * yStride_;
+    }
     void Plot(int x, int y, std::uint32_t pixel) {
         if (static_cast<unsigned>(x) < static_cast<unsigned>(width_) &&
             static_cast<unsigned>(y) < static_cast<unsigned>(height_)) {
-            bits_[static_cast<std::ptrdiff_t>(y) * stride_ + x] = pixel;
+            *At(x, y) = pixel;
         }
     }
 
-    QImage image_;
+    mutable QImage image_;
+    bool columnMajor_ = false;
+    std::vector<std::uint32_t> columns_;  // the pixels, when kept by columns
+    mutable bool imageStale_ = false;
     std::uint32_t* bits_ = nullptr;
-    std::ptrdiff_t stride_ = 0;  // pixels per image row
+    std::ptrdiff_t xStride_ = 0, yStride_ = 0;  // pixels from one column, one row to the next
     int width_ = 0;
     int height_ = 0;
     Rgb background_;

@@ -222,5 +222,45 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
     }
 }
 
+// The whole-pixel spans and bit rows are the lines they stand for, and a surface kept by
+// columns gives the same picture as one kept by rows.
+TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
+    constexpr int kW = 29, kH = 17;
+    for (bool columns : {false, true}) {
+        PlotSurface fast(kW, kH, kBlack), lines(kW, kH, kBlack);
+        fast.SetColumnMajor(columns);
+        std::uint32_t seed = 99;
+        auto next = [&](int lo, int hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
+        };
+        for (int n = 0; n < 3000; ++n) {
+            const Rgb c = MakeRgb(next(1, 255), 3, next(0, 255));
+            const int p = next(-2, kW + 2), a = next(-3, kH + 3), b = next(-3, kH + 3);
+            if (n % 3 == 0) {
+                fast.ColumnSpan(p, a, b, c);
+                lines.Line(p, a, p, b, c);
+            } else if (n % 3 == 1) {
+                const int y = next(-2, kH + 2), x0 = next(-3, kW + 3), x1 = next(-3, kW + 3);
+                fast.RowSpan(y, x0, x1, c);
+                lines.Line(x0, y, x1, y, c);
+            } else {
+                const int y = next(-1, kH);
+                const std::uint8_t bytes[4] = {
+                    std::uint8_t(next(0, 255)), std::uint8_t(next(0, 255)),
+                    std::uint8_t(next(0, 255)), std::uint8_t(next(0, 255))};
+                const int last = next(-1, 40);
+                fast.RowBits(y, bytes, last, c);
+                for (int col = 0; col < 32 && col <= last; ++col) {
+                    if ((bytes[col / 8] >> (7 - col % 8)) & 1) lines.Point(col, y, c);
+                }
+            }
+        }
+        EXPECT_EQ(fast.Image(), lines.Image()) << (columns ? "by columns" : "by rows");
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) ASSERT_EQ(fast.PixelAt(x, y), lines.PixelAt(x, y));
+    }
+}
+
 }  // namespace
 }  // namespace lumeno

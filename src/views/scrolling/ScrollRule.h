@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "packet/Library.h"
 #include "views/PlotSurface.h"
 
 namespace lumeno {
@@ -51,11 +52,13 @@ class ScrollRule {
     }
     // The line across the surface at position p, from..to along it.
     void Across(PlotSurface& s, int p, float from, float to, Rgb color) const {
-        const auto fp = static_cast<float>(p);
+        // Ends rounded as a line rounds them.
+        const int a = static_cast<int>(RoundHalfEven(from));
+        const int b = static_cast<int>(RoundHalfEven(to));
         if (form_ == Form::Column) {
-            s.Line(fp, from, fp, to, color);
+            s.ColumnSpan(p, a, b, color);
         } else {
-            s.Line(from, fp, to, fp, color);
+            s.RowSpan(p, a, b, color);
         }
     }
     bool Finish(PlotSurface& surface, int p) {

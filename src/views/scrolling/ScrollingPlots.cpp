@@ -95,31 +95,7 @@ bool BitRainPlot::Graph(std::span<const std::uint8_t> packetTxt, std::int16_t pa
     count = maxBits < 0 ? 0 : std::min<std::size_t>(count, std::size_t(maxBits) / 8 + 1);
     const int last = maxBits;
     return rule_.Step(surface_, [&](PlotSurface& s, int y) {
-        const Rgb color = currentColor;
-        const float fy = static_cast<float>(y);
-        // Runs of set bits become one line each; a lone bit is a point.
-        auto draw = [&](int first, int end) {
-            if (end - first == 1) {
-                s.Point(static_cast<float>(first), fy, color);
-            } else {
-                s.Line(static_cast<float>(first), fy, static_cast<float>(end), fy, color);
-            }
-        };
-        int runStart = -1;
-        for (std::size_t i = 0; i < count; ++i) {
-            const unsigned byte = packetTxt[i];
-            const int base = static_cast<int>(i) * 8;
-            for (int k = 7; k >= 0; --k) {
-                const int c = base + (7 - k);
-                const bool on = ((byte >> k) & 1u) && c <= last;
-                if (on && runStart < 0) runStart = c;
-                if (!on && runStart >= 0) {
-                    draw(runStart, c);
-                    runStart = -1;
-                }
-            }
-        }
-        if (runStart >= 0) draw(runStart, std::min<int>(static_cast<int>(count) * 8, last + 1));
+        s.RowBits(y, packetTxt.first(count), last, currentColor);
     });
 }
 
@@ -136,7 +112,7 @@ std::int16_t WaterfallPlot::ScaleLength(std::int16_t packetLen) const {
 
 bool WaterfallPlot::PlotData(std::int16_t packetLen) {
     const std::int16_t len = ScaleLength(packetLen);
-    return rule_.Step(surface_, [&](PlotSurface& s, int y) { s.Line(0, y, len, y, currentColor); });
+    return rule_.Step(surface_, [&](PlotSurface& s, int y) { s.RowSpan(y, 0, len, currentColor); });
 }
 
 }  // namespace lumeno
