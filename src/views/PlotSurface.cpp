@@ -198,29 +198,26 @@ bool RunRange(int from, int to, int extent, int& first, int& end) {
 }  // namespace
 
 void PlotSurface::RowSpan(int y, int x0, int x1, Rgb color) {
-    if (!bits_ || x0 == x1) return;
-    changed_ = true;
-    imageStale_ = columnMajor_;
-    ++version_;
-    int first, end;
-    if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) ||
-        !RunRange(x0, x1, width_, first, end)) {
-        return;
-    }
-    Run(At(first, y), xStride_, end - first, ToQRgb(color));
+    Span(false, y, x0, x1, color);
 }
 
 void PlotSurface::ColumnSpan(int x, int y0, int y1, Rgb color) {
-    if (!bits_ || y0 == y1) return;
+    Span(true, x, y0, y1, color);
+}
+
+void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
+    if (!bits_ || from == to) return;
     changed_ = true;
     imageStale_ = columnMajor_;
     ++version_;
+    const int across = column ? width_ : height_, along = column ? height_ : width_;
     int first, end;
-    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
-        !RunRange(y0, y1, height_, first, end)) {
+    if (static_cast<unsigned>(at) >= static_cast<unsigned>(across) ||
+        !RunRange(from, to, along, first, end)) {
         return;
     }
-    Run(At(x, first), yStride_, end - first, ToQRgb(color));
+    Run(column ? At(at, first) : At(first, at), column ? yStride_ : xStride_, end - first,
+        ToQRgb(color));
 }
 
 void PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color) {

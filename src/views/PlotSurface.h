@@ -79,6 +79,8 @@ class PlotSurface {
     }
 
   private:
+    // A whole-pixel run along a column (at = x) or a row (at = y), end excluded.
+    void Span(bool column, int at, int from, int to, Rgb color);
     std::uint32_t* At(int x, int y) const {
         return bits_ + static_cast<std::ptrdiff_t>(x) * xStride_ +
                static_cast<std::ptrdiff_t>(y) * yStride_;
