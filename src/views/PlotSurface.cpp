@@ -220,14 +220,15 @@ void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
         ToQRgb(color));
 }
 
-void PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color) {
-    if (!bits_) return;
+int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color,
+                         std::optional<Rgb> clear) {
+    if (!bits_) return 0;
     changed_ = true;
     imageStale_ = columnMajor_;
     ++version_;
-    if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) || lastColumn < 0) return;
-    const int columns = std::min<std::int64_t>(
-        {std::int64_t{lastColumn} + 1, width_, static_cast<std::int64_t>(bits.size()) * 8});
+    if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) || lastColumn < 0) return 0;
+    const int columns = static_cast<int>(std::min<std::int64_t>(
+        {std::int64_t{lastColumn} + 1, width_, static_cast<std::int64_t>(bits.size()) * 8}));
     const std::uint32_t pixel = ToQRgb(color);
     std::uint32_t* row = At(0, y);
     // No branch on each bit (packet bytes are as good as random to a branch predictor),
@@ -236,12 +237,25 @@ void PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastCol
         std::uint32_t& p = row[static_cast<std::ptrdiff_t>(c) * xStride_];
         p = (pixel & (0u - set)) | (p & (set - 1u));
     };
-    int c = 0;
-    for (; c + 8 <= columns; c += 8) {
-        const std::uint32_t byte = bits[static_cast<std::size_t>(c) >> 3];
-        for (int k = 0; k < 8; ++k) put(c + k, (byte >> (7 - k)) & 1u);
+    auto write = [&, off = clear ? ToQRgb(*clear) : 0u](int c, std::uint32_t set) {
+        row[static_cast<std::ptrdiff_t>(c) * xStride_] = (pixel & (0u - set)) | (off & (set - 1u));
+    };
+    auto each = [&](auto&& visit) {
+        int c = 0;
+        for (; c + 8 <= columns; c += 8) {
+            const std::uint32_t byte = bits[static_cast<std::size_t>(c) >> 3];
+            for (int k = 0; k < 8; ++k) visit(c + k, (byte >> (7 - k)) & 1u);
+        }
+        for (; c < columns; ++c) {
+            visit(c, (bits[static_cast<std::size_t>(c) >> 3] >> (7 - (c & 7))) & 1u);
+        }
+    };
+    if (clear) {
+        each(write);
+    } else {
+        each(put);
     }
-    for (; c < columns; ++c) put(c, (bits[static_cast<std::size_t>(c) >> 3] >> (7 - (c & 7))) & 1u);
+    return columns;
 }
 
 void PlotSurface::Point(float x, float y, Rgb color) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -55,8 +56,10 @@ class PlotSurface {
     void RowSpan(int y, int x0, int x1, Rgb color);
     void ColumnSpan(int x, int y0, int y1, Rgb color);
     // Sets pixel (c, y) for every set bit c of bits (most significant bit of each byte
-    // first) with c <= lastColumn; other pixels stay as they are.
-    void RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color);
+    // first) with c <= lastColumn; other pixels stay as they are, or with clear given, the
+    // pixels of the clear bits get that colour. Returns how many columns the bits covered.
+    int RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color,
+                std::optional<Rgb> clear = std::nullopt);
     void Point(float x, float y, Rgb color);
 
     // The colour at a pixel; the background for pixels off the surface.

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace lumeno {
@@ -250,9 +251,17 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
                     std::uint8_t(next(0, 255)), std::uint8_t(next(0, 255)),
                     std::uint8_t(next(0, 255)), std::uint8_t(next(0, 255))};
                 const int last = next(-1, 40);
-                fast.RowBits(y, bytes, last, c);
+                const bool clearing = n % 2 == 0;  // clear bits painted too, or left alone
+                const int covered = fast.RowBits(
+                    y, bytes, last, c, clearing ? std::optional<Rgb>(kBlack) : std::nullopt);
+                EXPECT_EQ(covered,
+                          y >= 0 && y < kH ? std::max(0, std::min({last + 1, kW, 32})) : 0);
                 for (int col = 0; col < 32 && col <= last; ++col) {
-                    if ((bytes[col / 8] >> (7 - col % 8)) & 1) lines.Point(col, y, c);
+                    if ((bytes[col / 8] >> (7 - col % 8)) & 1) {
+                        lines.Point(col, y, c);
+                    } else if (clearing) {
+                        lines.Point(col, y, kBlack);
+                    }
                 }
             }
         }

@@ -33,6 +33,16 @@ class ScrollRule {
         return Finish(surface, p);
     }
 
+    // Step for a mark that paints every pixel of the line from 0 up to where it says it
+    // stopped: only the rest is erased.
+    template <typename Mark>
+    bool StepCovering(PlotSurface& surface, Mark&& mark) {
+        const int p = scrollLocation_;
+        const int covered = mark(surface, p);
+        Across(surface, p, static_cast<float>(covered), Length(surface), kScrollErase);
+        return Finish(surface, p);
+    }
+
     // Step for a mark that is one solid span [from, to) along the line: the span is painted
     // once and only the rest is erased, which leaves the same pixels for fewer writes.
     bool StepSpan(PlotSurface& surface, float from, float to, Rgb color) {

@@ -94,8 +94,9 @@ bool BitRainPlot::Graph(std::span<const std::uint8_t> packetTxt, std::int16_t pa
     std::size_t count = std::min<std::size_t>(std::max<int>(packetLen, 0), packetTxt.size());
     count = maxBits < 0 ? 0 : std::min<std::size_t>(count, std::size_t(maxBits) / 8 + 1);
     const int last = maxBits;
-    return rule_.Step(surface_, [&](PlotSurface& s, int y) {
-        s.RowBits(y, packetTxt.first(count), last, currentColor);
+    // The bits paint their columns, the clear ones in the erase colour: one pass.
+    return rule_.StepCovering(surface_, [&](PlotSurface& s, int y) {
+        return s.RowBits(y, packetTxt.first(count), last, currentColor, kScrollErase);
     });
 }
 
@@ -112,6 +113,8 @@ std::int16_t WaterfallPlot::ScaleLength(std::int16_t packetLen) const {
 
 bool WaterfallPlot::PlotData(std::int16_t packetLen) {
     const std::int16_t len = ScaleLength(packetLen);
+    // A bar from the left edge is one solid span: painted once, only the rest erased.
+    if (len >= 0) return rule_.StepSpan(surface_, 0, len, currentColor);
     return rule_.Step(surface_, [&](PlotSurface& s, int y) { s.RowSpan(y, 0, len, currentColor); });
 }
 
