@@ -34,7 +34,7 @@ ProcessRun Lumeno(const QStringList& arguments) {
 std::string MixedCapture() {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < 30; ++i) {
-        test::Ipv4Spec s;
+        test::Ipv4Fields s;
         if (i % 3 == 1) {  // outgoing UDP
             s.protocol = 17;
             s.source = test::Addr(192, 168, 1, 101);

@@ -21,7 +21,7 @@ using test::Addr;
 std::string SmallCapture(const std::string& name, int n = 20) {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < n; ++i) {
-        test::Ipv4Spec s;
+        test::Ipv4Fields s;
         s.sourcePort = static_cast<std::uint16_t>(80 + i % 3);
         frames.push_back({1000.0 + i * 1e-3, test::Ethernet(test::Ipv4(s))});
     }
@@ -285,7 +285,7 @@ TEST(MainWindow, PacketsReachEveryViewOnlyWhenTheyConcernTheMonitoredHost) {
     frmMain w;
     w.SetReplaySpeed(0);
     std::vector<test::TimedFrame> frames;
-    test::Ipv4Spec in, out, other, udp;
+    test::Ipv4Fields in, out, other, udp;
     out.source = Addr(192, 168, 1, 101);
     out.destination = Addr(8, 8, 8, 8);
     other.source = Addr(10, 0, 0, 1);

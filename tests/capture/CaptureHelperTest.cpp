@@ -75,7 +75,7 @@ QString FakeHelper(const QTemporaryDir& dir, const QString& body) {
 QString StreamFile(const QTemporaryDir& dir, const QString& name, std::size_t cutBytes = 0) {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < 3; ++i) {
-        test::Ipv4Spec s;
+        test::Ipv4Fields s;
         s.protocol = 17;
         s.source = s.destination = test::Addr(127, 0, 0, 1);
         s.payload = 40;
@@ -259,7 +259,7 @@ TEST(CaptureFilter, AnInvalidFilterIsRefusedWithLibpcapsWords) {
 TEST(CaptureFilter, AFileIsFilteredLikeAnAdapter) {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < 12; ++i) {
-        test::Ipv4Spec s;
+        test::Ipv4Fields s;
         s.protocol = i % 3 == 0 ? 17 : 6;
         s.sourcePort = static_cast<std::uint16_t>(i % 2 ? 80 : 443);
         frames.push_back({1.0 + i, test::Ethernet(test::Ipv4(s))});

@@ -25,7 +25,7 @@ void Put32(Bytes& b, std::uint32_t v) {
 }
 }  // namespace
 
-Bytes Ipv4(const Ipv4Spec& s) {
+Bytes Ipv4(const Ipv4Fields& s) {
     Bytes b;
     const std::size_t header = std::size_t(s.ihl < 0 ? 0 : s.ihl) * 4;
     const std::size_t total = std::max<std::size_t>(header, 20) + 4 + s.payload;

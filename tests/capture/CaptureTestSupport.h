@@ -16,7 +16,7 @@ constexpr std::uint32_t Addr(int a, int b, int c, int d) {
            std::uint32_t(d);
 }
 
-struct Ipv4Spec {
+struct Ipv4Fields {
     std::uint8_t protocol = 6;
     std::uint32_t source = Addr(10, 0, 0, 1);
     std::uint32_t destination = Addr(192, 168, 1, 101);
@@ -30,7 +30,7 @@ struct Ipv4Spec {
 };
 
 // An IPv4 datagram with a TCP or UDP header start (ports, then payload).
-Bytes Ipv4(const Ipv4Spec& spec = {});
+Bytes Ipv4(const Ipv4Fields& fields = {});
 
 // Link-layer wrappings.
 Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},

@@ -12,7 +12,7 @@ namespace {
 using test::Addr;
 using test::Bytes;
 using test::Ipv4;
-using test::Ipv4Spec;
+using test::Ipv4Fields;
 
 DecodedPacket Decode(int linkType, const Bytes& frame) {
     DecodedPacket p;
@@ -41,7 +41,7 @@ TEST(Decoder, EthernetTcpGivesAllNineProperties) {
 }
 
 TEST(Decoder, UdpIsKindThreeAndOtherIpProtocolsAreOther) {
-    Ipv4Spec udp;
+    Ipv4Fields udp;
     udp.protocol = 17;
     udp.sourcePort = 53;
     udp.destinationPort = 65535;
@@ -50,7 +50,7 @@ TEST(Decoder, UdpIsKindThreeAndOtherIpProtocolsAreOther) {
     EXPECT_EQ(p.sourcePort, 53);
     EXPECT_EQ(p.destinationPort, 65535);
     for (std::uint8_t proto : {1, 2, 47, 50, 132}) {
-        Ipv4Spec s;
+        Ipv4Fields s;
         s.protocol = proto;
         EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(s))).protocolKind, kProtocolOther)
             << "IP protocol " << int(proto);
@@ -74,7 +74,7 @@ TEST(Decoder, NonIPv4FramesAreOther) {
         EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(), {}, type)).protocolKind,
                   kProtocolOther);
     }
-    Ipv4Spec v6;
+    Ipv4Fields v6;
     v6.version = 6;
     EXPECT_EQ(Decode(linktype::kEthernet, test::Ethernet(Ipv4(v6))).protocolKind, kProtocolOther);
     EXPECT_EQ(Decode(linktype::kRaw, Ipv4(v6)).protocolKind, kProtocolOther);
@@ -125,28 +125,28 @@ TEST(Decoder, UnknownLinkTypesAreOther) {
 }
 
 TEST(Decoder, FragmentsOnlyTheFirstHasPorts) {
-    Ipv4Spec first;
+    Ipv4Fields first;
     first.fragment = 0x2000;  // more fragments, offset 0
     ExpectTcp(Decode(linktype::kRaw, Ipv4(first)));
     for (std::uint16_t fragment : {0x0001, 0x2001, 0x1FFF, 0x00B9, 0x4001}) {
-        Ipv4Spec later;
+        Ipv4Fields later;
         later.fragment = fragment;
         EXPECT_EQ(Decode(linktype::kRaw, Ipv4(later)).protocolKind, kProtocolOther)
             << std::hex << fragment;
     }
-    Ipv4Spec dontFragment;
+    Ipv4Fields dontFragment;
     dontFragment.fragment = 0x4000;
     ExpectTcp(Decode(linktype::kRaw, Ipv4(dontFragment)));
 }
 
 TEST(Decoder, HeaderLengthRules) {
     for (int ihl : {0, 1, 4}) {
-        Ipv4Spec s;
+        Ipv4Fields s;
         s.ihl = ihl;
         EXPECT_EQ(Decode(linktype::kRaw, Ipv4(s)).protocolKind, kProtocolOther) << ihl;
     }
     // Options: the ports follow the longer header.
-    Ipv4Spec options;
+    Ipv4Fields options;
     options.ihl = 15;
     options.sourcePort = 1234;
     ExpectTcp(Decode(linktype::kRaw, Ipv4(options)), "10.0.0.1", "192.168.1.101", 1234);
@@ -158,7 +158,7 @@ TEST(Decoder, HeaderLengthRules) {
 }
 
 TEST(Decoder, TotalLengthIsNotTrustedButBoundsThePorts) {
-    Ipv4Spec s;
+    Ipv4Fields s;
     s.totalLength = 60000;  // far more than captured: the capture decides
     ExpectTcp(Decode(linktype::kRaw, Ipv4(s)));
     s.totalLength = 0;  // left by segmentation offload
@@ -177,7 +177,7 @@ TEST(Decoder, TotalLengthIsNotTrustedButBoundsThePorts) {
 }
 
 TEST(Decoder, AddressTexts) {
-    Ipv4Spec s;
+    Ipv4Fields s;
     s.source = Addr(0, 0, 0, 0);
     s.destination = Addr(255, 255, 255, 255);
     ExpectTcp(Decode(linktype::kRaw, Ipv4(s)), "0.0.0.0", "255.255.255.255");

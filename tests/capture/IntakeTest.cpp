@@ -10,7 +10,7 @@ namespace {
 
 using test::Addr;
 using test::Bytes;
-using test::Ipv4Spec;
+using test::Ipv4Fields;
 
 class IntakeTest : public testing::Test {
   protected:
@@ -23,8 +23,8 @@ class IntakeTest : public testing::Test {
     }
 
     // Decodes an Ethernet frame and runs it through the intake.
-    bool Feed(const Ipv4Spec& spec, std::string_view monitor, std::size_t extra = 0) {
-        Ipv4Spec s = spec;
+    bool Feed(const Ipv4Fields& fields, std::string_view monitor, std::size_t extra = 0) {
+        Ipv4Fields s = fields;
         s.payload += extra;
         frame_ = test::Ethernet(test::Ipv4(s));
         DecodeFrame(linktype::kEthernet, frame_, static_cast<std::uint32_t>(frame_.size()),
@@ -32,16 +32,16 @@ class IntakeTest : public testing::Test {
         return IntakePacket(packet_, monitor, sink_);
     }
 
-    static Ipv4Spec Tcp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
-        Ipv4Spec s;
+    static Ipv4Fields Tcp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
+        Ipv4Fields s;
         s.source = src;
         s.sourcePort = static_cast<std::uint16_t>(sport);
         s.destination = dst;
         s.destinationPort = static_cast<std::uint16_t>(dport);
         return s;
     }
-    static Ipv4Spec Udp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
-        Ipv4Spec s = Tcp(src, sport, dst, dport);
+    static Ipv4Fields Udp(std::uint32_t src, int sport, std::uint32_t dst, int dport) {
+        Ipv4Fields s = Tcp(src, sport, dst, dport);
         s.protocol = 17;
         return s;
     }
@@ -124,7 +124,7 @@ TEST_F(IntakeTest, EmptyMonitorMakesEveryTcpAndUdpPacketIncoming) {
 }
 
 TEST_F(IntakeTest, OtherPacketsChangeNothing) {
-    Ipv4Spec icmp = Tcp(Addr(10, 0, 0, 1), 0, Addr(192, 168, 1, 101), 0);
+    Ipv4Fields icmp = Tcp(Addr(10, 0, 0, 1), 0, Addr(192, 168, 1, 101), 0);
     icmp.protocol = 1;
     EXPECT_FALSE(Feed(icmp, "192.168.1.101"));
     // ARP (not IPv4).

@@ -21,7 +21,7 @@ Bytes FileBytes(const std::string& path) {
 Bytes ThreeFrameStream() {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < 3; ++i) {
-        test::Ipv4Spec s;
+        test::Ipv4Fields s;
         s.payload = 10 + 500 * i;
         s.sourcePort = static_cast<std::uint16_t>(1000 + i);
         frames.push_back({100.25 + i, test::Ethernet(test::Ipv4(s))});

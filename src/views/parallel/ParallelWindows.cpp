@@ -21,14 +21,15 @@ constexpr int kCustomBoxTops[5] = {480, 1800, 3120, 4560, 5760};
 
 }  // namespace
 
-ParallelWindow::ParallelWindow(const Spec& spec)
-    : GraphWindow(spec.caption, spec.clientTwips, spec.positionTwips, spec.axes != Axes::kFixed),
-      spec_(spec),
+ParallelWindow::ParallelWindow(const Design& design)
+    : GraphWindow(design.caption, design.clientTwips, design.positionTwips,
+                  design.axes != Axes::kFixed),
+      design_(design),
       plot_(Surface()) {
     const QFont value = UiFont(FontRole::Verdana, 8.25);
     const QFont end = UiFont(FontRole::Verdana, 9, true);
     for (int n = 0; n < 10; ++n) {
-        const LabelBox& box = spec.labels[n];
+        const LabelBox& box = design.labels[n];
         if (!box.text) continue;
         auto* label = new QLabel(QString::fromLatin1(box.text), this);
         label->setObjectName(QStringLiteral("Label1_%1").arg(n));
@@ -40,7 +41,7 @@ ParallelWindow::ParallelWindow(const Spec& spec)
         label->resize(Twips(box.widthTwips), Twips(kLabelHeightTwips));
         label1_[n] = label;
     }
-    if (spec.axes == Axes::kFour) {
+    if (design.axes == Axes::kFour) {
         for (int i = 0; i < 2; ++i) {
             auto* marker = new QWidget(picGraph());
             marker->setObjectName(QStringLiteral("Line1_%1").arg(i));
@@ -51,7 +52,7 @@ ParallelWindow::ParallelWindow(const Spec& spec)
             line1_[i] = marker;
         }
     }
-    if (spec.axes == Axes::kFixed) {
+    if (design.axes == Axes::kFixed) {
         for (int n = 0; n < 6; ++n) {
             const QPoint at = kCustomLabelPlaces[n];
             label1_[n]->move(Twips(at.x()), Twips(at.y()));
@@ -60,7 +61,7 @@ ParallelWindow::ParallelWindow(const Spec& spec)
 }
 
 QSize ParallelWindow::MinimumOuterTwips() const {
-    switch (spec_.axes) {
+    switch (design_.axes) {
         case Axes::kTwo:
             return {3250, 2500};
         case Axes::kFour:
@@ -73,7 +74,7 @@ QSize ParallelWindow::MinimumOuterTwips() const {
 
 void ParallelWindow::LayOut(QSize client) {
     Surface().Erase();  // every change of size empties the picture
-    if (spec_.axes == Axes::kFixed) {
+    if (design_.axes == Axes::kFixed) {
         PlaceSurface(0, 32, 208, 376);
         return;
     }
@@ -83,15 +84,15 @@ void ParallelWindow::LayOut(QSize client) {
         if (LaidOutSize() != size()) LayOutNow();
         return;
     }
-    const ParallelPlaces places = spec_.axes == Axes::kTwo
-                                      ? PlaceTwoAxes(client, spec_.labels, spec_.d2, spec_.d3)
-                                      : PlaceFourAxes(client, spec_.labels);
+    const ParallelPlaces places = design_.axes == Axes::kTwo
+                                      ? PlaceTwoAxes(client, design_.labels, design_.d2, design_.d3)
+                                      : PlaceFourAxes(client, design_.labels);
     PlaceSurface(places.surface.left(), places.surface.top(), places.surface.width(),
                  places.surface.height());
     for (int n = 0; n < 10; ++n) {
         if (label1_[n]) label1_[n]->setGeometry(places.labels[n]);
     }
-    if (spec_.axes == Axes::kFour) {
+    if (design_.axes == Axes::kFour) {
         line1_[0]->setGeometry(places.markerA, 0, 1, places.markerHeight);
         line1_[1]->setGeometry(places.markerB, 0, 1, places.markerHeight);
     }

@@ -21,7 +21,7 @@ class ParallelWindow : public GraphWindow {
 
   public:
     enum class Axes { kTwo, kFour, kFixed };
-    struct Spec {
+    struct Design {
         const char* caption;
         QSize clientTwips;
         std::optional<QPoint> positionTwips;
@@ -30,7 +30,7 @@ class ParallelWindow : public GraphWindow {
         int d2 = 0, d3 = 0;  // two-axis views: right-hand label offsets
     };
 
-    explicit ParallelWindow(const Spec& spec);
+    explicit ParallelWindow(const Design& design);
 
     QLabel* Label1(int index) const { return label1_.at(index); }
     QWidget* Line1(int index) const { return line1_.at(index); }
@@ -42,7 +42,7 @@ class ParallelWindow : public GraphWindow {
     ParallelPlot& Plot() { return plot_; }
 
   private:
-    Spec spec_;
+    Design design_;
     ParallelPlot plot_;
     std::array<QLabel*, 10> label1_{};
     std::array<QWidget*, 2> line1_{};
