@@ -88,6 +88,15 @@ void ParallelPlot::FourAxes(std::array<std::int32_t, 4> y, Rgb color) {
     Remember();
 }
 
+void ParallelPlot::Dual(std::string_view sourceIP, std::int32_t sourcePort, std::string_view destIP,
+                        std::int32_t destPort, bool portsInside, Rgb color) {
+    if (Repeats(sourceIP, destIP, sourcePort, destPort, color)) return;
+    std::int32_t s, d;
+    if (!ConvertIP(sourceIP, s) || !ConvertIP(destIP, d)) return;
+    const std::int32_t sp = ConvertPort(sourcePort), dp = ConvertPort(destPort);
+    FourAxes(portsInside ? std::array{s, sp, dp, d} : std::array{sp, s, d, dp}, color);
+}
+
 void ParallelPlot::Categories(std::int32_t a, std::span<const std::string_view, 5> boxes,
                               std::string_view destIP, Rgb color) {
     for (int k = 0; k < 5; ++k) {

@@ -32,6 +32,10 @@ class ParallelPlot {
     void TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color);
     // Three segments through axes at 0, W/3, (W/3)*2 and W (unrounded).
     void FourAxes(std::array<std::int32_t, 4> y, Rgb color);
+    // The record on four axes, ports on the outer axes and addresses on the inner ones, or
+    // (portsInside) the other way round; skipped when it repeats the last one.
+    void Dual(std::string_view sourceIP, std::int32_t sourcePort, std::string_view destIP,
+              std::int32_t destPort, bool portsInside, Rgb color);
     // A segment from the left edge at a to each of the five category positions of the right
     // edge whose box text equals the internal address, character for character.
     void Categories(std::int32_t a, std::span<const std::string_view, 5> boxes,

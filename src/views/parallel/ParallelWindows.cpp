@@ -209,13 +209,7 @@ visParallelDual::visParallelDual()
 
 void visParallelDual::parallelDual(std::string_view sourceIPString, std::int32_t sourcePortIn,
                                    std::string_view destIPString, std::int32_t destPortIn) {
-    if (Plot().Repeats(sourceIPString, destIPString, sourcePortIn, destPortIn, currentColor)) {
-        return;
-    }
-    std::int32_t s, d;
-    if (!Plot().ConvertIP(sourceIPString, s) || !Plot().ConvertIP(destIPString, d)) return;
-    Plot().FourAxes({Plot().ConvertPort(sourcePortIn), s, d, Plot().ConvertPort(destPortIn)},
-                    currentColor);
+    Plot().Dual(sourceIPString, sourcePortIn, destIPString, destPortIn, false, currentColor);
 }
 
 visParallelDual_IPPI::visParallelDual_IPPI()
@@ -238,13 +232,7 @@ visParallelDual_IPPI::visParallelDual_IPPI()
 
 void visParallelDual_IPPI::parallelDual(std::string_view sourceIPString, std::int32_t sourcePortIn,
                                         std::string_view destIPString, std::int32_t destPortIn) {
-    if (Plot().Repeats(sourceIPString, destIPString, sourcePortIn, destPortIn, currentColor)) {
-        return;
-    }
-    std::int32_t s, d;
-    if (!Plot().ConvertIP(sourceIPString, s) || !Plot().ConvertIP(destIPString, d)) return;
-    Plot().FourAxes({s, Plot().ConvertPort(sourcePortIn), Plot().ConvertPort(destPortIn), d},
-                    currentColor);
+    Plot().Dual(sourceIPString, sourcePortIn, destIPString, destPortIn, true, currentColor);
 }
 
 }  // namespace lumeno
