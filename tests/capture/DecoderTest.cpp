@@ -176,16 +176,6 @@ TEST(Decoder, TotalLengthIsNotTrustedButBoundsThePorts) {
     }
 }
 
-TEST(Decoder, AddressTexts) {
-    Ipv4Fields s;
-    s.source = Addr(0, 0, 0, 0);
-    s.destination = Addr(255, 255, 255, 255);
-    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)), "0.0.0.0", "255.255.255.255");
-    s.source = Addr(1, 20, 100, 9);
-    s.destination = Addr(127, 0, 0, 1);
-    ExpectTcp(Decode(linktype::kRaw, Ipv4(s)), "1.20.100.9", "127.0.0.1");
-}
-
 TEST(Decoder, TheLastResultDoesNotLeakIntoTheNext) {
     DecodedPacket p;
     const Bytes tcp = test::Ethernet(Ipv4());

@@ -57,21 +57,6 @@ TEST(PlotSurface, ALineLeavesOutItsLastPoint) {
     EXPECT_TRUE(PixelsOf(s, kRed).empty());
 }
 
-TEST(PlotSurface, AColumnFromTopToHeightCoversExactlyTheColumn) {
-    PlotSurface s(3, 7, kBlack);
-    s.Line(1, 0, 1, 7, kRed);
-    EXPECT_EQ(PixelsOf(s, kRed).size(), 7u);
-    for (int y = 0; y < 7; ++y) EXPECT_EQ(s.PixelAt(1, y), kRed);
-    // Two bands meeting at a fractional border share no pixel and leave no gap.
-    s.Erase();
-    s.Line(0, 0, 0, 7 / 4.0f, kRed);          // 1.75 -> 2
-    s.Line(0, 7 / 4.0f, 0, 7 / 2.0f, kBlue);  // 2 .. 3.5 -> 4
-    EXPECT_EQ(s.PixelAt(0, 1), kRed);
-    EXPECT_EQ(s.PixelAt(0, 2), kBlue);
-    EXPECT_EQ(s.PixelAt(0, 3), kBlue);
-    EXPECT_EQ(s.PixelAt(0, 4), kBlack);
-}
-
 TEST(PlotSurface, EndPointsRoundHalvesToEven) {
     PlotSurface s(10, 3, kBlack);
     s.Line(0.5f, 1, 3.5f, 1, kRed);  // 0 .. 4
@@ -83,22 +68,6 @@ TEST(PlotSurface, EndPointsRoundHalvesToEven) {
     s.Point(3.5f, 0.5f, kBlue);  // (4, 0)
     EXPECT_EQ(s.PixelAt(2, 2), kRed);
     EXPECT_EQ(s.PixelAt(4, 0), kBlue);
-}
-
-TEST(PlotSurface, SlopedLinesAreUnbrokenOnePixelSteps) {
-    PlotSurface s(100, 50, kBlack);
-    s.Line(0, 0, 100, 30, kRed);  // shallow: one pixel per column
-    const auto shallow = PixelsOf(s, kRed);
-    EXPECT_EQ(shallow.size(), 100u);
-    s.Erase();
-    s.Line(10, 49, 20, 0, kRed);  // steep: one pixel per row
-    const auto steep = PixelsOf(s, kRed);
-    EXPECT_EQ(steep.size(), 49u);
-    for (int y = 1; y <= 49; ++y) {
-        int n = 0;
-        for (int x = 0; x < 100; ++x) n += s.PixelAt(x, y) == kRed;
-        EXPECT_EQ(n, 1) << "row " << y;
-    }
 }
 
 TEST(PlotSurface, EverythingIsClippedToTheSurface) {

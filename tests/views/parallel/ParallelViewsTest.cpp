@@ -277,21 +277,5 @@ TEST(ParallelLayout, FourAxisMarkersAndCentredLabels) {
     EXPECT_EQ(PlaceFourAxes({300, 260}, labels).labels[6].left(), 52);  // 100 - 48.5, to even
 }
 
-TEST_F(ParallelViewTest, WindowsCarryTheirCaptionsLabelsAndMarkers) {
-    visParallelDual dual;
-    EXPECT_EQ(dual.windowTitle(), "Port to IP to IP to Port");
-    EXPECT_EQ(dual.Label1(6)->text(), "255.255.255.255");
-    EXPECT_EQ(dual.Label1(5)->text(), "Internal");
-    EXPECT_TRUE(dual.Label1(5)->font().bold());
-    const int w = dual.Surface().Width();
-    EXPECT_EQ(dual.Line1(0)->geometry(),
-              QRect(static_cast<int>(std::nearbyint(w / 3.0)), 0, 1, dual.Surface().Height()));
-    // The markers are window elements: a snapshot of the surface does not hold them.
-    EXPECT_TRUE(Blank(dual.Surface()));
-    visParallelIPcustom custom;
-    EXPECT_EQ(custom.Label1(3)->text(), "Categorical IP");
-    EXPECT_EQ(custom.Text1(2)->geometry(), TwipsRect(3240, 3120, 1695, 315));
-}
-
 }  // namespace
 }  // namespace lumeno
