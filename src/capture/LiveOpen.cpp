@@ -63,7 +63,11 @@ LiveOpenResult OpenLive(const std::string& device, const std::string& filter) {
     }
     pcap_set_snaplen(result.handle, kLiveSnapLength);
     pcap_set_promisc(result.handle, 1);
-    pcap_set_immediate_mode(result.handle, 1);
+    // Not immediate mode: on Linux that gives fixed slots of the snap length, so the
+    // buffer holds a few hundred packets and a busy link overflows it within milliseconds.
+    // Blocks filled with packets end to end, handed over at the latest after the timeout,
+    // hold a hundred thousand or more.
+    pcap_set_timeout(result.handle, kLiveTimeoutMillis);
     pcap_set_buffer_size(result.handle, kLiveBufferBytes);
     const int status = pcap_activate(result.handle);
     if (status < 0) {

@@ -12,6 +12,8 @@ namespace lumeno {
 // Snap length and kernel buffer of a live capture.
 inline constexpr int kLiveSnapLength = 65535;
 inline constexpr int kLiveBufferBytes = 32 * 1024 * 1024;
+// The longest a captured packet waits in the kernel before it is handed over.
+inline constexpr int kLiveTimeoutMillis = 10;
 
 enum class OpenFailure { kNone, kPermission, kNoSuchDevice, kFilter, kOther };
 
@@ -21,7 +23,7 @@ struct LiveOpenResult {
     std::string error;  // "Cannot capture on eth0: …", libpcap's words
 };
 
-// Opens device promiscuous, in immediate mode, with the snap length and buffer above, and
+// Opens device promiscuous, with the snap length, buffer and timeout above, and
 // applies filter (a BPF expression; empty: everything).
 LiveOpenResult OpenLive(const std::string& device, const std::string& filter);
 
