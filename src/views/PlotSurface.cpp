@@ -91,6 +91,7 @@ void PlotSurface::SetColumnMajor(bool columns) {
 }
 
 void PlotSurface::Erase() {
+    pendingCount_ = 0;  // drawn before the erase, so gone with it
     if (columnMajor_) {
         std::fill(columns_.begin(), columns_.end(), ToQRgb(background_));
         imageStale_ = true;
@@ -101,7 +102,36 @@ void PlotSurface::Erase() {
     ++version_;
 }
 
+void PlotSurface::Polyline(std::span<const Segment> segments, Rgb color) {
+    const int n = static_cast<int>(std::min<std::size_t>(segments.size(), kMaxPolyline));
+    if (n == 0) return;
+    ++version_;
+    if (n == pendingCount_ &&
+        std::equal(segments.begin(), segments.begin() + n, pending_.begin())) {
+        pendingColor_ = color;
+        return;
+    }
+    Flush();
+    std::copy(segments.begin(), segments.begin() + n, pending_.begin());
+    pendingCount_ = n;
+    pendingColor_ = color;
+}
+
+void PlotSurface::FlushPending() const {
+    // Drawing the waiting polyline is what the picture already is to anyone looking.
+    auto* self = const_cast<PlotSurface*>(this);
+    const int n = pendingCount_;
+    pendingCount_ = 0;
+    const std::uint64_t version = version_;
+    for (int i = 0; i < n; ++i) {
+        const Segment& s = pending_[i];
+        self->DrawLine(s.x0, s.y0, s.x1, s.y1, pendingColor_);
+    }
+    self->version_ = version;
+}
+
 const QImage& PlotSurface::Image() const {
+    Flush();
     if (imageStale_ && columnMajor_ && !image_.isNull()) {
         const int stride = image_.bytesPerLine() / 4;
         auto* out = reinterpret_cast<std::uint32_t*>(image_.bits());
@@ -121,7 +151,12 @@ void PlotSurface::SetBackground(Rgb color) {
     Erase();
 }
 
-void PlotSurface::Line(float fx0, float fy0, float fx1, float fy1, Rgb color) {
+void PlotSurface::Line(float x0, float y0, float x1, float y1, Rgb color) {
+    Flush();
+    DrawLine(x0, y0, x1, y1, color);
+}
+
+void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color) {
     if (!bits_) return;
     double x0 = fx0, y0 = fy0, x1 = fx1, y1 = fy1;
     if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
@@ -206,6 +241,7 @@ void PlotSurface::ColumnSpan(int x, int y0, int y1, Rgb color) {
 }
 
 void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
+    Flush();
     if (!bits_ || from == to) return;
     changed_ = true;
     imageStale_ = columnMajor_;
@@ -222,6 +258,7 @@ void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
 
 int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color,
                          std::optional<Rgb> clear) {
+    Flush();
     if (!bits_) return 0;
     changed_ = true;
     imageStale_ = columnMajor_;
@@ -259,6 +296,7 @@ int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColu
 }
 
 void PlotSurface::Point(float x, float y, Rgb color) {
+    Flush();
     if (!bits_ || !std::isfinite(x) || !std::isfinite(y)) return;
     if (x < -1 || y < -1 || x > width_ + 1 || y > height_ + 1) return;
     Plot(static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y)), ToQRgb(color));
@@ -268,6 +306,7 @@ void PlotSurface::Point(float x, float y, Rgb color) {
 }
 
 Rgb PlotSurface::PixelAt(int x, int y) const {
+    Flush();
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
     const std::uint32_t p = *At(x, y);
     return MakeRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,6 +36,12 @@ constexpr std::uint32_t ToQRgb(Rgb c) {
 //  - Later drawing paints over earlier drawing; there is no blending.
 class PlotSurface {
   public:
+    struct Segment {
+        float x0, y0, x1, y1;
+        bool operator==(const Segment&) const = default;
+    };
+    static constexpr int kMaxPolyline = 5;
+
     explicit PlotSurface(int width = 0, int height = 0, Rgb background = kDefaultBackground);
 
     int Width() const { return width_; }
@@ -51,6 +58,11 @@ class PlotSurface {
     Rgb Background() const { return background_; }
 
     void Line(float x0, float y0, float x1, float y1, Rgb color);
+    // Draws up to kMaxPolyline segments in order, as one record's lines. A polyline with the
+    // same segments as the one before it covers exactly its pixels, so a run of them (one
+    // flow's packets in both directions) leaves only the last one's colours: each waits
+    // until something else is drawn or the picture is looked at, and is then drawn once.
+    void Polyline(std::span<const Segment> segments, Rgb color);
     // Line(x0, y, x1, y) and Line(x, y0, x, y1) for whole-pixel ends, without the general
     // line's rounding and stepping: the scrolling views draw several per packet.
     void RowSpan(int y, int x0, int x1, Rgb color);
@@ -61,6 +73,11 @@ class PlotSurface {
     int RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color,
                 std::optional<Rgb> clear = std::nullopt);
     void Point(float x, float y, Rgb color);
+
+    // Draws a waiting polyline now. Every look at the picture does this first.
+    void Flush() const {
+        if (pendingCount_ > 0) FlushPending();
+    }
 
     // The colour at a pixel; the background for pixels off the surface.
     Rgb PixelAt(int x, int y) const;
@@ -76,12 +93,15 @@ class PlotSurface {
 
     // True once after anything was drawn or erased; lets windows repaint only what changed.
     bool TakeChanged() {
+        Flush();
         const bool changed = changed_;
         changed_ = false;
         return changed;
     }
 
   private:
+    void DrawLine(float x0, float y0, float x1, float y1, Rgb color);
+    void FlushPending() const;
     // A whole-pixel run along a column (at = x) or a row (at = y), end excluded.
     void Span(bool column, int at, int from, int to, Rgb color);
     std::uint32_t* At(int x, int y) const {
@@ -106,6 +126,10 @@ class PlotSurface {
     Rgb background_;
     bool changed_ = true;
     std::uint64_t version_ = 0;
+    // The polyline not drawn yet (pendingCount_ == 0: none).
+    std::array<Segment, kMaxPolyline> pending_{};
+    mutable int pendingCount_ = 0;
+    Rgb pendingColor_ = 0;
 };
 
 }  // namespace lumeno

@@ -240,5 +240,59 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
     }
 }
 
+// A polyline waits until something else is drawn or the picture is looked at; whenever
+// one looks, the picture is the one its segments drawn at once would give. Runs of
+// polylines on the same segments (in other colours), other drawing, erases and looks come
+// in random order.
+TEST(PlotSurface, PolylinesLookAsIfDrawnAtOnce) {
+    constexpr int kW = 31, kH = 19;
+    PlotSurface s(kW, kH, kBlack), at(kW, kH, kBlack);
+    std::uint32_t seed = 4242;
+    auto next = [&](int lo, int hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
+    };
+    std::vector<PlotSurface::Segment> shape;
+    auto newShape = [&] {
+        shape.resize(static_cast<std::size_t>(next(1, PlotSurface::kMaxPolyline)));
+        for (auto& g : shape) {
+            g = {float(next(-3, kW + 3)), float(next(-3, kH + 3)), float(next(-3, kW + 3)),
+                 float(next(-3, kH + 3))};
+        }
+    };
+    newShape();
+    for (int n = 0; n < 6000; ++n) {
+        const int what = next(0, 99);
+        const Rgb c = MakeRgb(next(1, 255), next(0, 255), 9);
+        if (what < 70) {
+            if (what < 20) newShape();
+            s.Polyline(shape, c);
+            for (const auto& g : shape) at.Line(g.x0, g.y0, g.x1, g.y1, c);
+        } else if (what < 80) {
+            const float x0 = float(next(0, kW)), y0 = float(next(0, kH));
+            const float x1 = float(next(0, kW)), y1 = float(next(0, kH));
+            s.Line(x0, y0, x1, y1, c);
+            at.Line(x0, y0, x1, y1, c);
+        } else if (what < 85) {
+            const int y = next(0, kH - 1), x0 = next(0, kW), x1 = next(0, kW);
+            s.RowSpan(y, x0, x1, c);
+            at.RowSpan(y, x0, x1, c);
+        } else if (what < 88) {
+            s.Erase();
+            at.Erase();
+        } else if (what < 94) {
+            const int x = next(0, kW - 1), y = next(0, kH - 1);
+            ASSERT_EQ(s.PixelAt(x, y), at.PixelAt(x, y)) << n;
+        } else {
+            ASSERT_EQ(s.Image(), at.Image()) << n;
+        }
+    }
+    EXPECT_EQ(s.Image(), at.Image());
+    // A look also tells the window that there is something new to show.
+    s.Polyline(shape, kRed);
+    EXPECT_TRUE(s.TakeChanged());
+    EXPECT_FALSE(s.TakeChanged());
+}
+
 }  // namespace
 }  // namespace lumeno

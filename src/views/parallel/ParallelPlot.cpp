@@ -74,17 +74,19 @@ void ParallelPlot::Remember() {
 
 void ParallelPlot::TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color) {
     const float w = static_cast<float>(surface_.Width());
-    surface_.Line(0, static_cast<float>(y0), w, static_cast<float>(y1), color);
+    const PlotSurface::Segment line{0, static_cast<float>(y0), w, static_cast<float>(y1)};
+    surface_.Polyline({&line, 1}, color);
     Remember();
 }
 
 void ParallelPlot::FourAxes(std::array<std::int32_t, 4> y, Rgb color) {
     const float w = static_cast<float>(surface_.Width());
     const float x[4] = {0, w / 3, (w / 3) * 2, w};
+    std::array<PlotSurface::Segment, 3> lines;
     for (int i = 0; i < 3; ++i) {
-        surface_.Line(x[i], static_cast<float>(y[i]), x[i + 1], static_cast<float>(y[i + 1]),
-                      color);
+        lines[i] = {x[i], static_cast<float>(y[i]), x[i + 1], static_cast<float>(y[i + 1])};
     }
+    surface_.Polyline(lines, color);
     Remember();
 }
 
@@ -99,14 +101,17 @@ void ParallelPlot::Dual(std::string_view sourceIP, std::int32_t sourcePort, std:
 
 void ParallelPlot::Categories(std::int32_t a, std::span<const std::string_view, 5> boxes,
                               std::string_view destIP, Rgb color) {
+    std::array<PlotSurface::Segment, 5> lines;
+    int n = 0;
     for (int k = 0; k < 5; ++k) {
         // An empty box stands for no address at all.
         if (boxes[k].empty() || boxes[k] != destIP) continue;
         const double H = surface_.Height();
         const double c[5] = {0, H / 4, H / 2, (H / 4) * 3, H};
-        surface_.Line(0, static_cast<float>(a), static_cast<float>(surface_.Width()),
-                      static_cast<float>(RoundHalfEven(c[k])), color);
+        lines[n++] = {0, static_cast<float>(a), static_cast<float>(surface_.Width()),
+                      static_cast<float>(RoundHalfEven(c[k]))};
     }
+    surface_.Polyline(std::span(lines).first(n), color);
 }
 
 }  // namespace lumeno
