@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <thread>
 
 #include "packet/Colors.h"
 #include "views/WindowKit.h"
@@ -166,6 +167,9 @@ frmMain::frmMain()
     ListAdapters();
     LoadColors(Settings());
     views_ = new ViewManager(chkVis_, this);
+    // Every packet of a batch is drawn by all views before the event loop goes on.
+    capture_.SetBatchEndHandler([this] { views_->Sync(); });
+    views_->SetDrawingThread(std::thread::hardware_concurrency() > 1);
     views_->SetDefaultVisualizations();
     RefreshFigures();
 }

@@ -9,7 +9,7 @@ Rgb colorOutgoingTCP = kDefaultOutgoingTCP;
 Rgb colorIncomingUDP = kDefaultIncomingUDP;
 Rgb colorOutgoingUDP = kDefaultOutgoingUDP;
 Rgb colorBackground = kDefaultBackground;
-Rgb currentColor = MakeRgb(0, 0, 0);
+thread_local Rgb currentColor = MakeRgb(0, 0, 0);
 
 void SetPacketColor(std::string_view transportType) {
     if (transportType == kIncomingUDP) {

@@ -28,14 +28,16 @@ inline constexpr Rgb kDefaultIncomingTCP = MakeRgb(0, 128, 0);
 inline constexpr Rgb kDefaultOutgoingTCP = MakeRgb(0, 255, 0);
 inline constexpr Rgb kDefaultBackground = MakeRgb(0, 0, 0);
 
-// The live colour state, shared by the intake, the views and the settings window.
-// Everything runs on the GUI thread, so plain variables serve.
+// The live colour state, shared by the intake, the views and the settings window, all on
+// the GUI thread.
 extern Rgb colorIncomingTCP;
 extern Rgb colorOutgoingTCP;
 extern Rgb colorIncomingUDP;
 extern Rgb colorOutgoingUDP;
 extern Rgb colorBackground;
-extern Rgb currentColor;
+// Per thread: the parallel views may draw on a thread of their own, in the colour handed
+// over with each record.
+extern thread_local Rgb currentColor;
 
 // Sets currentColor from a traffic class text; any other text leaves it as it was.
 void SetPacketColor(std::string_view transportType);

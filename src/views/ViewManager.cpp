@@ -39,6 +39,7 @@ ViewManager::ViewManager(std::array<QCheckBox*, kSwitchCount> chkVis, QObject* p
 }
 
 ViewManager::~ViewManager() {
+    fan_.SetThreaded(false);
     for (ViewWindow* window : ExistingViews()) delete window;
 }
 
@@ -49,6 +50,7 @@ std::array<ViewWindow*, kSwitchCount> ViewManager::ExistingViews() const {
 }
 
 ViewWindow& ViewManager::View(int index) {
+    fan_.Sync();
     switch (index) {
         case kSwitchParallelPort:
             return Parallel();
@@ -78,6 +80,7 @@ ViewWindow& ViewManager::View(int index) {
 }
 
 void ViewManager::ShowVisualizations() {
+    fan_.Sync();
     for (int i = 0; i < kSwitchCount; ++i) {
         const Qt::CheckState state = chkVis_[i]->checkState();
         if (state == Qt::PartiallyChecked) continue;  // the grey state changes nothing
@@ -99,12 +102,10 @@ void ViewManager::SetDefaultVisualizations() {
 }
 
 void ViewManager::PlotPacket(const PacketRecord& r) {
-    ParallelDual().parallelDual(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
-    ParallelDualIPPI().parallelDual(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
-    Parallel().parallelPort2Port(r.sourcePort, r.dstPort);
-    ParallelIP().parallelIP2IP(r.sourceIP, r.dstIP);
-    ParallelIPPort().Graph(r.sourceIP, r.dstPort);
-    ParallelIPcustom().parallelIP2IPcustom(r.sourceIP, r.dstIP);
+    const ParallelFan::Views parallel = {&Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
+                                         &Use(visParallel_),       &Use(visParallelIP_),
+                                         &Use(visParallelIPPort_), &Use(visParallelIPcustom_)};
+    fan_.Plot(parallel, r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, currentColor);
     TimeSequence().Plot(r.transportType);
     RunningPort().Plot(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
     WaterfallData().PlotData(r.packetLen);
@@ -115,6 +116,7 @@ void ViewManager::PlotPacket(const PacketRecord& r) {
 }
 
 void ViewManager::ClearVisualizations() {
+    fan_.Sync();
     Txt().Clear();
     TxtBody().Clear();
     TimeSequence().reset();
@@ -130,6 +132,7 @@ void ViewManager::ClearVisualizations() {
 }
 
 GraphWindow* ViewManager::GraphBySuffix(const QString& suffix) {
+    fan_.Sync();
     if (suffix == "_parallel_port.bmp") return &Parallel();
     if (suffix == "_parallel_PIIP.bmp") return &ParallelDual();
     if (suffix == "_parallel_IPPI.bmp") return &ParallelDualIPPI();
@@ -144,6 +147,7 @@ GraphWindow* ViewManager::GraphBySuffix(const QString& suffix) {
 }
 
 SnapshotResult ViewManager::SaveSnapshots(const QString& dir) {
+    fan_.Sync();
     static const char* const kSuffixes[] = {
         "_parallel_port.bmp",     "_parallel_PIIP.bmp", "_parallel_IPPI.bmp",
         "_parallel_IP.bmp",       "_time_sequence.bmp", "_running_port.bmp",
@@ -166,6 +170,7 @@ SnapshotResult ViewManager::SaveSnapshots(const QString& dir) {
 }
 
 void ViewManager::RefreshShown() {
+    fan_.Sync();
     for (ViewWindow* window : ExistingViews()) {
         if (window && window->isVisible()) window->Refresh();
     }

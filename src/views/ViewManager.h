@@ -9,6 +9,7 @@
 #include <array>
 
 #include "capture/Intake.h"
+#include "views/parallel/ParallelFan.h"
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
 #include "views/text/TextWindows.h"
@@ -54,6 +55,12 @@ class ViewManager : public QObject, public RecordSink {
     void ShowVisualizations();
     void SetDefaultVisualizations();
     void PlotPacket(const PacketRecord& record) override;
+    // Lets the six parallel views draw on a second core. Whatever looks at the views through
+    // this class waits for their drawing first; the capture calls Sync at the end of every
+    // batch, before the event loop lets anything else at the windows.
+    void SetDrawingThread(bool on) { fan_.SetThreaded(on); }
+    bool DrawingThread() const { return fan_.Threaded(); }
+    void Sync() { fan_.Sync(); }
     void ClearVisualizations();
     // Writes the ten graphical views' images into dir, all named with one timestamp.
     SnapshotResult SaveSnapshots(const QString& dir);
@@ -63,12 +70,12 @@ class ViewManager : public QObject, public RecordSink {
     // The graphical view saved with the given snapshot suffix.
     GraphWindow* GraphBySuffix(const QString& suffix);
 
-    visParallel& Parallel() { return Use(visParallel_); }
-    visParallelIP& ParallelIP() { return Use(visParallelIP_); }
-    visParallelIPPort& ParallelIPPort() { return Use(visParallelIPPort_); }
-    visParallelIPcustom& ParallelIPcustom() { return Use(visParallelIPcustom_); }
-    visParallelDual& ParallelDual() { return Use(visParallelDual_); }
-    visParallelDual_IPPI& ParallelDualIPPI() { return Use(visParallelDual_IPPI_); }
+    visParallel& Parallel() { return Synced(visParallel_); }
+    visParallelIP& ParallelIP() { return Synced(visParallelIP_); }
+    visParallelIPPort& ParallelIPPort() { return Synced(visParallelIPPort_); }
+    visParallelIPcustom& ParallelIPcustom() { return Synced(visParallelIPcustom_); }
+    visParallelDual& ParallelDual() { return Synced(visParallelDual_); }
+    visParallelDual_IPPI& ParallelDualIPPI() { return Synced(visParallelDual_IPPI_); }
     visTimeSequence& TimeSequence() { return Use(visTimeSequence_); }
     visRunningPort& RunningPort() { return Use(visRunningPort_); }
     visBitData& BitData() { return Use(visBitData_); }
@@ -82,6 +89,11 @@ class ViewManager : public QObject, public RecordSink {
     static constexpr int kRefreshMillis = 16;
 
   private:
+    template <class Window>
+    Window& Synced(QPointer<Window>& slot) {
+        fan_.Sync();
+        return Use(slot);
+    }
     template <class Window>
     Window& Use(QPointer<Window>& slot) {
         if (!slot || slot->ClosedByUser()) slot = new Window();
@@ -103,6 +115,7 @@ class ViewManager : public QObject, public RecordSink {
     QPointer<visTxt> visTxt_;
     QPointer<visTxtBody> visTxtBody_;
     QTimer refresh_;
+    ParallelFan fan_;
 };
 
 }  // namespace lumeno

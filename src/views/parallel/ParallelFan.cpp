@@ -1,0 +1,135 @@
+#include "views/parallel/ParallelFan.h"
+
+#include <algorithm>
+
+#include "views/parallel/ParallelWindows.h"
+
+namespace lumeno {
+namespace {
+
+inline void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
+
+ParallelFan::ParallelFan() : ring_(std::make_unique<Entry[]>(kRing)) {}
+
+ParallelFan::~ParallelFan() {
+    SetThreaded(false);
+}
+
+void ParallelFan::SetThreaded(bool threaded) {
+    if (threaded == Threaded()) return;
+    if (threaded) {
+        quit_ = false;
+        worker_ = std::thread([this] { Run(); });
+        return;
+    }
+    Sync();
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    workerWake_.notify_one();
+    worker_.join();
+}
+
+void ParallelFan::Draw(const Views& v, std::string_view sourceIP, std::int32_t sourcePort,
+                       std::string_view dstIP, std::int32_t dstPort, Rgb color) {
+    // The views take their colour as the intake set it, on the thread that draws.
+    currentColor = color;
+    v.dual->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+    v.dualIPPI->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+    v.port->parallelPort2Port(sourcePort, dstPort);
+    v.ip->parallelIP2IP(sourceIP, dstIP);
+    v.ipPort->Graph(sourceIP, dstPort);
+    v.custom->parallelIP2IPcustom(sourceIP, dstIP);
+}
+
+void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
+                       std::string_view dstIP, std::int32_t dstPort, Rgb color) {
+    if (views != views_) {
+        Sync();  // a window made anew: the old one gets nothing more
+        views_ = views;
+    }
+    const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
+    if (!Threaded() || sourceIP.size() > room || dstIP.size() > room) {
+        // Texts no address can be are drawn here, in their turn.
+        Sync();
+        Draw(views_, sourceIP, sourcePort, dstIP, dstPort, color);
+        return;
+    }
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    while (head - tail_.load(std::memory_order_acquire) >= kRing) Sync();
+    Entry& e = ring_[head & (kRing - 1)];
+    std::copy(sourceIP.begin(), sourceIP.end(), e.sourceIP.begin());
+    std::copy(dstIP.begin(), dstIP.end(), e.dstIP.begin());
+    e.sourceLength = static_cast<std::uint8_t>(sourceIP.size());
+    e.dstLength = static_cast<std::uint8_t>(dstIP.size());
+    e.sourcePort = sourcePort;
+    e.dstPort = dstPort;
+    e.color = color;
+    head_.store(head + 1, std::memory_order_seq_cst);
+    // Waking a sleeping thread costs a system call: do it for a handful of records at a
+    // time, and at the latest in Sync.
+    if (((head + 1) & (kWakeEvery - 1)) == 0) WakeWorker();
+}
+
+void ParallelFan::WakeWorker() {
+    if (workerWaiting_.load(std::memory_order_seq_cst)) {
+        std::lock_guard lock(mutex_);
+        workerWake_.notify_one();
+    }
+}
+
+void ParallelFan::Sync() {
+    if (!Threaded()) return;
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    if (tail_.load(std::memory_order_acquire) == head) return;
+    WakeWorker();
+    std::unique_lock lock(mutex_);
+    syncWaiting_.store(true, std::memory_order_seq_cst);
+    syncWake_.wait(lock, [&] { return tail_.load(std::memory_order_seq_cst) == head; });
+    syncWaiting_.store(false, std::memory_order_relaxed);
+}
+
+void ParallelFan::Run() {
+    std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    for (;;) {
+        std::uint64_t head = head_.load(std::memory_order_acquire);
+        // Records come in bursts: look again for a little while before going to sleep.
+        for (int spin = 0; head == tail && spin < 4000; ++spin) {
+            Pause();
+            head = head_.load(std::memory_order_acquire);
+        }
+        if (head == tail) {
+            std::unique_lock lock(mutex_);
+            workerWaiting_.store(true, std::memory_order_seq_cst);
+            workerWake_.wait(lock, [&] {
+                return quit_.load(std::memory_order_relaxed) ||
+                       head_.load(std::memory_order_seq_cst) != tail;
+            });
+            workerWaiting_.store(false, std::memory_order_relaxed);
+            if (head_.load(std::memory_order_acquire) == tail) return;  // told to quit
+            continue;
+        }
+        const Views views = views_;  // only changed after a Sync, when this thread is idle
+        for (; tail != head; ++tail) {
+            const Entry& e = ring_[tail & (kRing - 1)];
+            Draw(views, {e.sourceIP.data(), e.sourceLength}, e.sourcePort,
+                 {e.dstIP.data(), e.dstLength}, e.dstPort, e.color);
+            // Hand back in steps, so the other thread's wait for room ends early.
+            if ((tail & 255) == 255) tail_.store(tail + 1, std::memory_order_release);
+        }
+        tail_.store(tail, std::memory_order_seq_cst);
+        if (syncWaiting_.load(std::memory_order_seq_cst)) {
+            std::lock_guard lock(mutex_);
+            syncWake_.notify_one();
+        }
+    }
+}
+
+}  // namespace lumeno

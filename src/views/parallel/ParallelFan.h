@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "packet/Colors.h"
+
+namespace lumeno {
+
+class visParallel;
+class visParallelIP;
+class visParallelIPPort;
+class visParallelIPcustom;
+class visParallelDual;
+class visParallelDual_IPPI;
+
+// The six parallel views, fed the fields of each record in a fixed order. They cost the
+// most per packet, so with a drawing thread they draw on a second core while this thread
+// goes on with the other views; records reach them in order, so the pictures are the
+// same as when drawn here. Whoever looks at or changes the six windows calls Sync first.
+class ParallelFan {
+  public:
+    struct Views {
+        visParallelDual* dual = nullptr;
+        visParallelDual_IPPI* dualIPPI = nullptr;
+        visParallel* port = nullptr;
+        visParallelIP* ip = nullptr;
+        visParallelIPPort* ipPort = nullptr;
+        visParallelIPcustom* custom = nullptr;
+        bool operator==(const Views&) const = default;
+    };
+
+    ParallelFan();
+    ~ParallelFan();
+    ParallelFan(const ParallelFan&) = delete;
+    ParallelFan& operator=(const ParallelFan&) = delete;
+
+    // Starts or ends the drawing thread (after drawing everything handed over).
+    void SetThreaded(bool threaded);
+    bool Threaded() const { return worker_.joinable(); }
+
+    // The record's fields for the six views, drawn in color.
+    void Plot(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
+              std::string_view dstIP, std::int32_t dstPort, Rgb color);
+    // Returns once every record handed over is drawn.
+    void Sync();
+
+  private:
+    struct Entry {
+        std::array<char, 15> sourceIP, dstIP;
+        std::uint8_t sourceLength, dstLength;
+        std::int32_t sourcePort, dstPort;
+        Rgb color;
+    };
+    static constexpr std::uint32_t kRing = 8192;  // a power of two, over a batch of packets
+    static constexpr std::uint32_t kWakeEvery = 64;
+
+    static void Draw(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
+                     std::string_view dstIP, std::int32_t dstPort, Rgb color);
+    void Run();
+    void WakeWorker();
+
+    Views views_;
+    std::unique_ptr<Entry[]> ring_;
+    // Written by this thread: records handed over. Written by the drawing thread: drawn.
+    alignas(64) std::atomic<std::uint64_t> head_{0};
+    alignas(64) std::atomic<std::uint64_t> tail_{0};
+    // Sleeping and waking, only when one side has nothing to do.
+    std::mutex mutex_;
+    std::condition_variable workerWake_, syncWake_;
+    std::atomic<bool> workerWaiting_{false};
+    std::atomic<bool> syncWaiting_{false};
+    std::atomic<bool> quit_{false};
+    std::thread worker_;
+};
+
+}  // namespace lumeno

@@ -1,0 +1,106 @@
+#include "views/parallel/ParallelFan.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "packet/Colors.h"
+#include "views/parallel/ParallelWindows.h"
+
+namespace lumeno {
+namespace {
+
+struct Six {
+    visParallel port;
+    visParallelIP ip;
+    visParallelIPPort ipPort;
+    visParallelIPcustom custom;
+    visParallelDual dual;
+    visParallelDual_IPPI ippi;
+    ParallelFan::Views Views() { return {&dual, &ippi, &port, &ip, &ipPort, &custom}; }
+    std::vector<PlotSurface*> Surfaces() {
+        return {&port.Surface(),   &ip.Surface(),   &ipPort.Surface(),
+                &custom.Surface(), &dual.Surface(), &ippi.Surface()};
+    }
+};
+
+struct Record {
+    std::string sourceIP, dstIP;
+    std::int32_t sourcePort, dstPort;
+    Rgb color;
+};
+
+// Runs of one flow in both directions, scattered packets, and texts that are no address
+// (one too long to hand over, drawn on this thread in its turn).
+std::vector<Record> Stream(int n) {
+    std::mt19937 rng(5);
+    const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
+                           kDefaultOutgoingUDP};
+    auto address = [&] {
+        return std::to_string(rng() % 256) + "." + std::to_string(rng() % 256) + ".7." +
+               std::to_string(rng() % 256);
+    };
+    std::vector<Record> out;
+    while (static_cast<int>(out.size()) < n) {
+        const Record flow{address(), "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
+                          int(rng() % 65536), colors[rng() % 4]};
+        for (int k = int(rng() % 20); k >= 0; --k) {
+            out.push_back(flow);
+            out.back().color = colors[rng() % 4];
+        }
+        if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
+        if (rng() % 50 == 0) {
+            out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
+        }
+    }
+    return out;
+}
+
+// The drawing thread must leave every picture exactly as drawing on one thread does,
+// through runs longer than its queue, window size changes and box texts set between
+// batches.
+TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
+    Six one, two;
+    ParallelFan direct, threaded;
+    threaded.SetThreaded(true);
+    ASSERT_TRUE(threaded.Threaded());
+    for (Six* six : {&one, &two}) {
+        six->custom.Text1(0)->setText("192.168.1.1");
+        six->custom.Text1(3)->setText("192.168.1.2");
+    }
+    const std::vector<Record> records = Stream(30000);
+    const std::size_t batches[] = {1, 700, 12000, 4096, 50, 30000};
+    std::size_t at = 0;
+    for (std::size_t b = 0; at < records.size(); ++b) {
+        const std::size_t end = std::min(records.size(), at + batches[b % 6]);
+        for (; at < end; ++at) {
+            const Record& r = records[at];
+            direct.Plot(one.Views(), r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.color);
+            threaded.Plot(two.Views(), r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.color);
+        }
+        threaded.Sync();
+        if (b == 2) {
+            for (Six* six : {&one, &two}) {
+                PlotSurface& s = six->port.Surface();
+                s.Resize(s.Width() + 13, s.Height() + 7);
+                six->custom.Text1(2)->setText("192.168.1.3");
+            }
+        }
+        if (b % 2 == 1) {
+            const auto a = one.Surfaces(), c = two.Surfaces();
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                ASSERT_EQ(a[i]->Image(), c[i]->Image()) << "view " << i << ", batch " << b;
+            }
+        }
+    }
+    const auto a = one.Surfaces(), c = two.Surfaces();
+    for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i]->Image(), c[i]->Image()) << i;
+    threaded.SetThreaded(false);
+    EXPECT_FALSE(threaded.Threaded());
+}
+
+}  // namespace
+}  // namespace lumeno
