@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/HeadlessRun.h"
 #include "app/frmMain.h"
@@ -83,7 +84,30 @@ int main(int argc, char** argv) {
     const QCommandLineOption filter(
         QStringLiteral("filter"),
         QStringLiteral("Capture only what the BPF expression EXPR names."), QStringLiteral("EXPR"));
-    parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records});
+    const QCommandLineOption captureOn(
+        QStringLiteral("capture-on"),
+        QStringLiteral("With --headless: capture live on the adapter NAME for --seconds."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     QStringLiteral("How long --capture-on captures."),
+                                     QStringLiteral("S"));
+    const QCommandLineOption loops(QStringLiteral("loop"),
+                                   QStringLiteral("With --headless: replay FILE N times over."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption threads(
+        QStringLiteral("threads"),
+        QStringLiteral("Draw on 1 thread, or 2 (the default with two cores or more)."),
+        QStringLiteral("N"));
+    // Measurement hooks for the throughput benchmarks.
+    QCommandLineOption probe(QStringLiteral("probe"),
+                             QStringLiteral("Report the longest event-loop gap."));
+    probe.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption probeStop(QStringLiteral("probe-stop"),
+                                 QStringLiteral("Ask for Stop after S seconds, report the delay."),
+                                 QStringLiteral("S"));
+    probeStop.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records, captureOn,
+                       seconds, loops, threads, probe, probeStop});
     parser.process(app);
 
     QString file = parser.value(replay);
@@ -102,8 +126,46 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (parser.isSet(headless) && file.isEmpty()) {
-        std::fprintf(stderr, "lumeno: --headless needs a capture file to replay\n");
+    lumeno::HeadlessOptions run;
+    run.live = parser.isSet(captureOn);
+    run.source = run.live ? parser.value(captureOn) : file;
+    run.summaryToStderr = parser.isSet(records);
+    run.probe = parser.isSet(probe) || parser.isSet(probeStop);
+    const std::pair<const QCommandLineOption*, double*> numbers[] = {{&seconds, &run.seconds},
+                                                                     {&probeStop, &run.stopAfter}};
+    for (const auto& [option, value] : numbers) {
+        if (!parser.isSet(*option)) continue;
+        bool ok = false;
+        *value = parser.value(*option).toDouble(&ok);
+        if (!ok || !(*value > 0) || *value > 24 * 3600) {
+            std::fprintf(stderr, "lumeno: --%s takes a number of seconds, not '%s'\n",
+                         qPrintable(option->names().constFirst()),
+                         qPrintable(parser.value(*option)));
+            return 2;
+        }
+    }
+    if (parser.isSet(threads) && parser.value(threads) != QStringLiteral("1") &&
+        parser.value(threads) != QStringLiteral("2")) {
+        std::fprintf(stderr, "lumeno: --threads takes 1 or 2, not '%s'\n",
+                     qPrintable(parser.value(threads)));
+        return 2;
+    }
+    if (parser.isSet(loops)) {
+        bool ok = false;
+        run.loops = parser.value(loops).toInt(&ok);
+        if (!ok || run.loops < 1) {
+            std::fprintf(stderr, "lumeno: --loop takes a count of 1 or more, not '%s'\n",
+                         qPrintable(parser.value(loops)));
+            return 2;
+        }
+    }
+    if (parser.isSet(headless) && run.source.isEmpty()) {
+        std::fprintf(stderr,
+                     "lumeno: --headless needs a capture file to replay, or --capture-on\n");
+        return 2;
+    }
+    if (run.live && (!parser.isSet(headless) || !parser.isSet(seconds))) {
+        std::fprintf(stderr, "lumeno: --capture-on goes with --headless and --seconds\n");
         return 2;
     }
     if (parser.isSet(snapshotDir) && !QFileInfo(parser.value(snapshotDir)).isDir()) {
@@ -125,10 +187,13 @@ int main(int argc, char** argv) {
         window.SetSnapshotDir(QDir(parser.value(snapshotDir)).absolutePath());
     }
     if (parser.isSet(records)) window.SetRecordsOutput(stdout);
+    if (parser.isSet(threads)) {
+        window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"));
+    }
     window.SetReplaySpeed(factor);
     window.show();
 
-    if (parser.isSet(headless)) return lumeno::RunHeadless(window, file, parser.isSet(records));
+    if (parser.isSet(headless)) return lumeno::RunHeadless(window, run);
     if (!file.isEmpty()) {
         window.cmbInterface()->setEnabled(true);
         window.cmbInterface()->setEditText(file);

@@ -120,6 +120,7 @@ Adapter CaptureCtrl::FileAdapter(const std::string& path) {
 bool CaptureCtrl::Start(QString* error) {
     Stop();
     stats_ = {};
+    lastDeliveryNs_ = 0;
     fileCapture_ = current_.isFile;
     const bool ok = current_.isFile ? StartFile(error) : StartLive(error);
     if (!ok) CloseHandle();
@@ -378,6 +379,7 @@ void CaptureCtrl::OnHelperOutput() {
             break;
         }
     }
+    EndBatch();
     if (more && capturing_) helperTimer_.start(0);
 }
 
@@ -430,11 +432,17 @@ void CaptureCtrl::ReadLiveStats() {
 }
 
 void CaptureCtrl::Deliver(std::span<const std::uint8_t> bytes, std::uint32_t wireLength) {
-    ++stats_.seen;
+    if (stats_.seen++ == 0) deliveryClock_.start();
     DecodeFrame(linkType_, bytes, wireLength, packet_);
     ++busyDepth_;
     if (handler_) handler_(packet_);
     --busyDepth_;
+}
+
+void CaptureCtrl::EndBatch() {
+    if (batchEnd_) batchEnd_();
+    if (stats_.seen > 0) lastDeliveryNs_ = deliveryClock_.nsecsElapsed();
+    CloseRetired();
 }
 
 void CaptureCtrl::LiveCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
@@ -463,7 +471,7 @@ void CaptureCtrl::OnLiveReadable() {
         handled += n;
         if (budget.elapsed() >= kBatchMillis) break;
     }
-    CloseRetired();
+    EndBatch();
     // The notifier is level-triggered: it brings us back on the next turn if packets are left.
 }
 
@@ -476,6 +484,7 @@ void CaptureCtrl::OnReplayTick() {
         if (!pendingHeader_) {
             const int status = pcap_next_ex(handle_, &pendingHeader_, &pendingBytes_);
             if (status == PCAP_ERROR_BREAK) {
+                EndBatch();
                 const std::uint64_t count = stats_.seen;
                 const QString path = QString::fromStdString(current_.name);
                 Stop();
@@ -505,6 +514,7 @@ void CaptureCtrl::OnReplayTick() {
             const double waitMs = dueMs - static_cast<double>(replayClock_.elapsed());
             if (waitMs > 0) {
                 replayTimer_.start(static_cast<int>(std::min(waitMs, 1000.0 * 3600)));
+                EndBatch();
                 return;
             }
         }
@@ -515,11 +525,13 @@ void CaptureCtrl::OnReplayTick() {
         CloseRetired();
         if (budget.elapsed() >= kBatchMillis) break;
     }
+    EndBatch();
     if (capturing_) replayTimer_.start(0);
 }
 
 void CaptureCtrl::Fail(const QString& message) {
     Stop();
+    EndBatch();
     emit failed(message);
 }
 

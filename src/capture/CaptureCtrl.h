@@ -80,6 +80,9 @@ class CaptureCtrl : public QObject {
     double ReplaySpeed() const { return speed_; }
 
     void SetPacketHandler(PacketHandler handler) { handler_ = std::move(handler); }
+    // Called after every batch of packet events, before control goes back to the event
+    // loop or a finished/failed signal is sent.
+    void SetBatchEndHandler(std::function<void()> handler) { batchEnd_ = std::move(handler); }
 
     // A BPF expression that every capture (live or file) applies from the next Start;
     // empty lets everything through. An invalid one is refused with libpcap's message and
@@ -106,6 +109,9 @@ class CaptureCtrl : public QObject {
 
     // Figures of the running capture, or of the last one once it has stopped.
     CaptureStats Statistics() const;
+    // Seconds from the delivery of the first packet of this capture to the end of the batch
+    // that delivered the latest one: the time the whole path took, start-up excluded.
+    double DeliverySeconds() const { return static_cast<double>(lastDeliveryNs_) * 1e-9; }
 
   signals:
     // A capture file came to its end; capture has stopped.
@@ -126,6 +132,7 @@ class CaptureCtrl : public QObject {
     bool TakeHelperLine(const QByteArray& line);
     void StopHelper();
     void Deliver(std::span<const std::uint8_t> bytes, std::uint32_t wireLength);
+    void EndBatch();
     void Fail(const QString& message);
     void ReadLiveStats();
     void CloseHandle();
@@ -137,6 +144,7 @@ class CaptureCtrl : public QObject {
     Adapter current_;
     double speed_ = 1.0;
     PacketHandler handler_;
+    std::function<void()> batchEnd_;
     QString filter_;
     LiveMode liveMode_ = LiveMode::kAuto;
     QString helperPath_;
@@ -173,6 +181,8 @@ class CaptureCtrl : public QObject {
 
     DecodedPacket packet_;
     CaptureStats stats_;
+    QElapsedTimer deliveryClock_;
+    std::int64_t lastDeliveryNs_ = 0;
 };
 
 }  // namespace lumeno
