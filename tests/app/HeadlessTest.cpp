@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
+#include <map>
 
 #include "capture/CaptureTestSupport.h"
 
@@ -117,6 +121,110 @@ TEST(Headless, FailuresExitNonZeroWithTheMessage) {
     run = Lumeno({"--headless", "--speed", "fast", "x.pcap"});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.err.contains("--speed")) << run.err.toStdString();
+    const QString file = QString::fromStdString(MixedCapture());
+    for (const QStringList& bad :
+         {QStringList{"--threads", "3", file}, QStringList{"--loop", "0", file},
+          QStringList{"--capture-on", "lo"},
+          QStringList{"--capture-on", "lo", "--seconds", "soon"}}) {
+        run = Lumeno(QStringList{"--headless"} + bad);
+        EXPECT_EQ(run.status, 2) << bad.join(' ').toStdString();
+        EXPECT_FALSE(run.err.isEmpty());
+    }
+    run = Lumeno({"--headless", "--capture-on", "nosuchadapter0", "--seconds", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("no adapter named \"nosuchadapter0\"")) << run.err.toStdString();
+}
+
+std::map<QString, QImage> Snapshots(const QString& dir) {
+    std::map<QString, QImage> images;
+    for (const QString& name : QDir(dir).entryList({"*.bmp"}, QDir::Files)) {
+        images[name.section('_', 2)] = QImage(QDir(dir).filePath(name));
+    }
+    return images;
+}
+
+// The parallel views may draw on a second thread; what comes out must be what one thread
+// draws, pixel for pixel. A file replayed in a loop counts every round.
+TEST(Headless, OneDrawingThreadOrTwoGiveTheSamePictures) {
+    QTemporaryDir one, two;
+    const ProcessRun a = Lumeno({"--headless", "--threads", "1", "--loop", "3", "--snapshot-dir",
+                                 one.path(), LUMENO_SAMPLE_CAPTURE});
+    const ProcessRun b = Lumeno({"--headless", "--threads", "2", "--loop", "3", "--snapshot-dir",
+                                 two.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(a.status, 0) << a.err.toStdString();
+    ASSERT_EQ(b.status, 0) << b.err.toStdString();
+    for (const QString& out : {a.out, b.out}) {
+        EXPECT_TRUE(out.contains(QRegularExpression("packets read +12975"))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QRegularExpression("accepted +12615"))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QRegularExpression("rate +[0-9]+ packets/s")));
+        EXPECT_TRUE(out.contains(QRegularExpression("peak memory +[0-9.]+ MB")));
+    }
+    const auto first = Snapshots(one.path()), second = Snapshots(two.path());
+    ASSERT_EQ(first.size(), 10u);
+    ASSERT_EQ(second.size(), 10u);
+    for (const auto& [suffix, image] : first) {
+        ASSERT_TRUE(second.count(suffix)) << suffix.toStdString();
+        EXPECT_EQ(image, second.at(suffix)) << suffix.toStdString();
+    }
+}
+
+// A Stop asked for from outside while a replay runs at full speed ends it soon, and the
+// probe says how long the event loop went without a timer event.
+TEST(Headless, TheProbeReportsTheEventLoopAndAStopEndsAFullSpeedReplay) {
+    QTemporaryDir dir;
+    const ProcessRun run = Lumeno({"--headless", "--probe-stop", "0.5", "--loop", "100000",
+                                   "--snapshot-dir", dir.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QRegularExpressionMatch stop =
+        QRegularExpression("stop took effect after +([0-9.]+) ms").match(run.out);
+    ASSERT_TRUE(stop.hasMatch()) << run.out.toStdString();
+    EXPECT_LT(stop.captured(1).toDouble(), 1000);
+    EXPECT_TRUE(run.out.contains(QRegularExpression("worst event-loop gap +[0-9.]+ ms")));
+    const QRegularExpressionMatch read =
+        QRegularExpression("packets read +([0-9]+)").match(run.out);
+    ASSERT_TRUE(read.hasMatch());
+    EXPECT_GT(read.captured(1).toLongLong(), 0);
+    EXPECT_LT(read.captured(1).toLongLong(), 100000LL * 4325);
+}
+
+// Live on the loopback interface for a set time, with a filter, as the benchmark runs it:
+// the datagrams sent meanwhile are all read, none lost.
+TEST(Headless, CapturesLiveOnLoopbackForTheTimeGiven) {
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    QTemporaryDir dir;
+    std::uint16_t port = 0, sendPort = 0;
+    const int receiver = test::BoundSocket(SOCK_DGRAM, port);
+    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
+    ASSERT_GE(receiver, 0);
+    ASSERT_GE(sender, 0);
+    const sockaddr_in to = test::Loopback(port);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.start(
+        QStringLiteral(LUMENO_EXECUTABLE),
+        {"--headless", "--capture-on", "lo", "--seconds", "4", "--monitor", "127.0.0.1", "--filter",
+         QStringLiteral("udp port %1").arg(port), "--snapshot-dir", dir.path()});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 200 && process.state() == QProcess::Running; ++i) {
+        ::sendto(sender, "lumeno", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        QTest::qWait(40);
+    }
+    ::close(sender);
+    ::close(receiver);
+    if (process.state() != QProcess::NotRunning) {
+        ASSERT_TRUE(process.waitForFinished(30000));
+    }
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QRegularExpressionMatch read = QRegularExpression("packets read +([0-9]+)").match(out);
+    ASSERT_TRUE(read.hasMatch()) << out.toStdString();
+    EXPECT_GT(read.captured(1).toInt(), 0) << out.toStdString();
+    EXPECT_LE(read.captured(1).toInt(), 200);
+    EXPECT_TRUE(out.contains(QRegularExpression("accepted +" + read.captured(1))));
+    EXPECT_TRUE(out.contains(QRegularExpression("lost by the kernel +0\n")));
 }
 
 TEST(Headless, VersionAndHelp) {

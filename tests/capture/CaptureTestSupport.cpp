@@ -1,5 +1,8 @@
 #include "capture/CaptureTestSupport.h"
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <pcap/pcap.h>
 #include <unistd.h>
 
@@ -162,6 +165,24 @@ std::string TempPath(const std::string& name) {
         std::filesystem::temp_directory_path() / ("lumeno-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
+}
+
+int BoundSocket(int type, std::uint16_t& port) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a = Loopback(0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
 }
 
 }  // namespace lumeno::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -86,5 +88,9 @@ struct TimedFrame {
 void WriteCaptureFile(const std::string& path, int linkType, const std::vector<TimedFrame>& frames);
 
 std::string TempPath(const std::string& name);
+
+// A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
+int BoundSocket(int type, std::uint16_t& port);
+sockaddr_in Loopback(std::uint16_t port);
 
 }  // namespace lumeno::test

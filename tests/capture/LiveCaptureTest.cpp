@@ -14,27 +14,6 @@
 namespace lumeno {
 namespace {
 
-// A socket bound to 127.0.0.1 on a port the kernel picks.
-int BoundSocket(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
 // Captures on the loopback interface while this test sends a bounded number of UDP
 // datagrams and one short TCP connection to 127.0.0.1, and checks what the intake made of
 // them. Needs the capture privilege; without it the test says why and is skipped.
@@ -58,23 +37,23 @@ TEST(LiveCapture, LoopbackTrafficArrivesClassified) {
     }
 
     std::uint16_t udpPort = 0, sendPort = 0, tcpPort = 0, clientPort = 0;
-    const int receiver = BoundSocket(SOCK_DGRAM, udpPort);
-    const int sender = BoundSocket(SOCK_DGRAM, sendPort);
-    const int listener = BoundSocket(SOCK_STREAM, tcpPort);
+    const int receiver = test::BoundSocket(SOCK_DGRAM, udpPort);
+    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
+    const int listener = test::BoundSocket(SOCK_STREAM, tcpPort);
     ASSERT_GE(receiver, 0);
     ASSERT_GE(sender, 0);
     ASSERT_GE(listener, 0);
     ASSERT_EQ(::listen(listener, 1), 0);
 
     constexpr int kDatagrams = 25;
-    const sockaddr_in to = Loopback(udpPort);
+    const sockaddr_in to = test::Loopback(udpPort);
     for (int i = 0; i < kDatagrams; ++i) {
         const char payload[32] = "lumeno live capture test";
         ::sendto(sender, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to),
                  sizeof to);
     }
-    const int client = BoundSocket(SOCK_STREAM, clientPort);
-    const sockaddr_in server = Loopback(tcpPort);
+    const int client = test::BoundSocket(SOCK_STREAM, clientPort);
+    const sockaddr_in server = test::Loopback(tcpPort);
     ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&server), sizeof server), 0);
     const int accepted = ::accept(listener, nullptr, nullptr);
     ASSERT_GE(accepted, 0);
