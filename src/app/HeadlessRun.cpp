@@ -149,14 +149,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
             }
         }
         loop.exec();
-        const CaptureCounts& c = window.Counts();
-        counts.accepted += c.accepted;
-        counts.incomingTCP += c.incomingTCP;
-        counts.outgoingTCP += c.outgoingTCP;
-        counts.incomingUDP += c.incomingUDP;
-        counts.outgoingUDP += c.outgoingUDP;
-        counts.other += c.other;
-        counts.notMonitored += c.notMonitored;
+        counts += window.Counts();
         const CaptureStats s = window.Capture().Statistics();
         stats.seen += s.seen;
         stats.received += s.received;

@@ -25,6 +25,17 @@ struct CaptureCounts {
     std::uint64_t incomingTCP = 0, outgoingTCP = 0, incomingUDP = 0, outgoingUDP = 0;
     std::uint64_t other = 0;         // neither TCP nor UDP over IPv4
     std::uint64_t notMonitored = 0;  // TCP or UDP, but not to or from the monitored host
+
+    CaptureCounts& operator+=(const CaptureCounts& o) {
+        accepted += o.accepted;
+        incomingTCP += o.incomingTCP;
+        outgoingTCP += o.outgoingTCP;
+        incomingUDP += o.incomingUDP;
+        outgoingUDP += o.outgoingUDP;
+        other += o.other;
+        notMonitored += o.notMonitored;
+        return *this;
+    }
 };
 
 // The control panel: monitor text, adapter, start and stop, the twelve view switches,
