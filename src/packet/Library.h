@@ -12,7 +12,12 @@ namespace lumeno {
 // Every coordinate that is brought to a whole number goes to the nearest one, halves to
 // the even neighbour (the default floating-point rounding mode).
 inline double RoundHalfEven(double value) {
-    return std::nearbyint(value);
+    // Adding and taking away 1.5 * 2^52 leaves no fraction bits, so the sum is rounded by
+    // the mode itself: the same result as nearbyint, without its library call (every line
+    // drawn rounds four times). Larger values are whole already, or not numbers at all.
+    constexpr double kShift = 6755399441055744.0;                                // 1.5 * 2^52
+    if (!(std::fabs(value) < 2251799813685248.0)) return std::nearbyint(value);  // 2^51
+    return (value + kShift) - kShift;  // not folded: without -ffast-math this is no identity
 }
 
 // Local date and time as "yyyymmdd_hhnnss", e.g. 20261205_183907; one-second resolution.
