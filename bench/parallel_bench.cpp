@@ -102,3 +102,23 @@ BENCHMARK(BM_SixParallelViews_Bursty)->MinTime(2.0);
 BENCHMARK(BM_SixParallelViews_WorstCase)->MinTime(2.0);
 
 }  // namespace
+
+namespace {
+// Random lines across a two-axis view's surface: what one line and one pixel cost.
+void BM_LinesAcrossOneSurface(benchmark::State& state) {
+    lumeno::PlotSurface surface(217, 380);
+    std::mt19937 rng(5);
+    std::vector<float> ys(4096);
+    for (float& y : ys) y = static_cast<float>(rng() % 381);
+    std::size_t i = 0;
+    std::int64_t pixels = 0;
+    for (auto _ : state) {
+        const float y0 = ys[i], y1 = ys[i + 1];
+        surface.Line(0, y0, 217, y1, lumeno::colorIncomingTCP + (i & 3));
+        pixels += std::max<std::int64_t>(217, static_cast<std::int64_t>(std::abs(y1 - y0)));
+        i = (i + 2) & 4095;
+    }
+    state.SetItemsProcessed(pixels);  // items: pixels
+}
+BENCHMARK(BM_LinesAcrossOneSurface);
+}  // namespace

@@ -153,41 +153,42 @@ TEST(PlotSurface, AFailedSaveSaysWhyAndLeavesNoFile) {
 // checked Bresenham that knows nothing of either: random lines, on and just off the
 // surface (far-off ends are cut to the surface first, which the test leaves aside).
 TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
-    constexpr int kW = 37, kH = 23;
-    PlotSurface s(kW, kH, kBlack);
-    std::vector<Rgb> reference(kW * kH, kBlack);
-    std::uint32_t seed = 12345;
-    auto next = [&](int lo, int hi) {
-        seed = seed * 1664525u + 1013904223u;
-        return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
-    };
-    for (int n = 0; n < 4000; ++n) {
-        const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
-        const int x1 = next(-4, kW + 4), y1 = next(-4, kH + 4);
-        const Rgb c = MakeRgb(next(1, 255), next(0, 255), 7);
-        s.Line(x0, y0, x1, y1, c);
-        const int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
-        const int sx = x1 > x0 ? 1 : -1, sy = y1 > y0 ? 1 : -1;
-        const int major = std::max(dx, dy), minor = std::min(dx, dy);
-        int x = x0, y = y0, err = major / 2;
-        for (int i = 0; i < major; ++i) {
-            if (x >= 0 && x < kW && y >= 0 && y < kH) reference[y * kW + x] = c;
-            err -= minor;
-            const bool step = err < 0;
-            if (step) err += major;
-            if (dx >= dy) {
-                x += sx;
-                if (step) y += sy;
-            } else {
-                y += sy;
-                if (step) x += sx;
+    for (auto [kW, kH, lines] : {std::tuple{37, 23, 4000}, std::tuple{1900, 1300, 600}}) {
+        PlotSurface s(kW, kH, kBlack);
+        std::vector<Rgb> reference(kW * kH, kBlack);
+        std::uint32_t seed = 12345;
+        auto next = [&](int lo, int hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
+        };
+        for (int n = 0; n < lines; ++n) {
+            const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
+            const int x1 = next(-4, kW + 4), y1 = next(-4, kH + 4);
+            const Rgb c = MakeRgb(next(1, 255), next(0, 255), 7);
+            s.Line(x0, y0, x1, y1, c);
+            const int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
+            const int sx = x1 > x0 ? 1 : -1, sy = y1 > y0 ? 1 : -1;
+            const int major = std::max(dx, dy), minor = std::min(dx, dy);
+            int x = x0, y = y0, err = major / 2;
+            for (int i = 0; i < major; ++i) {
+                if (x >= 0 && x < kW && y >= 0 && y < kH) reference[y * kW + x] = c;
+                err -= minor;
+                const bool step = err < 0;
+                if (step) err += major;
+                if (dx >= dy) {
+                    x += sx;
+                    if (step) y += sy;
+                } else {
+                    y += sy;
+                    if (step) x += sx;
+                }
             }
-        }
-        if (n % 500 == 499) {
-            for (int py = 0; py < kH; ++py)
-                for (int px = 0; px < kW; ++px)
-                    ASSERT_EQ(s.PixelAt(px, py), reference[py * kW + px])
-                        << n << ": " << px << "," << py;
+            if (n % 500 == 499 || n == lines - 1) {
+                for (int py = 0; py < kH; ++py)
+                    for (int px = 0; px < kW; ++px)
+                        ASSERT_EQ(s.PixelAt(px, py), reference[py * kW + px])
+                            << n << ": " << px << "," << py;
+            }
         }
     }
 }
