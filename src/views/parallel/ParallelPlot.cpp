@@ -18,6 +18,30 @@ std::int32_t Position(std::int32_t value, double f, double H) {
     return static_cast<std::int32_t>(RoundHalfEven(H - y0));
 }
 
+// The numbers of the last two address texts converted on this thread: the six views take
+// the same two addresses of every record, and a run of one flow's packets the same ones again.
+std::optional<std::int32_t> AddressNumber(std::string_view text) {
+    struct Remembered {
+        std::array<char, 16> text{};
+        std::size_t length = ~std::size_t{0};
+        std::optional<std::int32_t> number;
+    };
+    thread_local std::array<Remembered, 2> remembered;
+    thread_local std::size_t newest = 0;
+    if (text.size() >= remembered[0].text.size()) return IPToNumber(text);
+    for (const Remembered& r : remembered) {
+        if (r.length == text.size() && std::equal(text.begin(), text.end(), r.text.begin())) {
+            return r.number;
+        }
+    }
+    newest ^= 1;
+    Remembered& r = remembered[newest];
+    std::copy(text.begin(), text.end(), r.text.begin());
+    r.length = text.size();
+    r.number = IPToNumber(text);
+    return r.number;
+}
+
 }  // namespace
 
 std::int32_t AxisPosition(std::int32_t value, double H) {
@@ -38,48 +62,30 @@ std::int32_t ParallelPlot::ConvertPort(std::int32_t Port) const {
 }
 
 bool ParallelPlot::ConvertIP(std::string_view IPin, std::int32_t& IPout) const {
-    const std::optional<std::int32_t> number = IPToNumber(IPin);
+    const std::optional<std::int32_t> number = AddressNumber(IPin);
     if (!number) return false;
     const double f = Factor();
     IPout = Position(*number, f, surface_.Height());
     return true;
 }
 
-bool ParallelPlot::Repeats(std::string_view ipA, std::string_view ipB, std::int32_t portA,
-                           std::int32_t portB, Rgb color) {
-    const bool same = surface_.Version() == lastVersion_ && portA == last_.portA &&
-                      portB == last_.portB && color == last_.color &&
-                      ipA == std::string_view(last_.ipA.data(), last_.lengthA) &&
-                      ipB == std::string_view(last_.ipB.data(), last_.lengthB);
-    if (same) return true;
-    // Texts too long for an address are never taken as a repeat.
-    const bool fits = ipA.size() < last_.ipA.size() && ipB.size() < last_.ipB.size();
-    last_.portA = portA;
-    last_.portB = portB;
-    last_.color = color;
-    last_.lengthA = static_cast<std::uint8_t>(fits ? ipA.size() : 0);
-    last_.lengthB = static_cast<std::uint8_t>(fits ? ipB.size() : 0);
-    if (fits) {
-        std::copy(ipA.begin(), ipA.end(), last_.ipA.begin());
-        std::copy(ipB.begin(), ipB.end(), last_.ipB.begin());
-    } else {
-        last_.portA = -1;  // no port is -1: the next record is drawn
-    }
+bool ParallelPlot::Repeats(std::array<std::int32_t, 4> y, Rgb color) {
+    if (surface_.Version() == lastVersion_ && y == lastY_ && color == lastColor_) return true;
+    lastY_ = y;
+    lastColor_ = color;
     return false;
 }
 
-void ParallelPlot::Remember() {
-    lastVersion_ = surface_.Version();
-}
-
 void ParallelPlot::TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color) {
+    if (Repeats({y0, y1, 0, 0}, color)) return;
     const float w = static_cast<float>(surface_.Width());
     const PlotSurface::Segment line{0, static_cast<float>(y0), w, static_cast<float>(y1)};
     surface_.Polyline({&line, 1}, color);
-    Remember();
+    lastVersion_ = surface_.Version();
 }
 
 void ParallelPlot::FourAxes(std::array<std::int32_t, 4> y, Rgb color) {
+    if (Repeats(y, color)) return;
     const float w = static_cast<float>(surface_.Width());
     const float x[4] = {0, w / 3, (w / 3) * 2, w};
     std::array<PlotSurface::Segment, 3> lines;
@@ -87,12 +93,11 @@ void ParallelPlot::FourAxes(std::array<std::int32_t, 4> y, Rgb color) {
         lines[i] = {x[i], static_cast<float>(y[i]), x[i + 1], static_cast<float>(y[i + 1])};
     }
     surface_.Polyline(lines, color);
-    Remember();
+    lastVersion_ = surface_.Version();
 }
 
 void ParallelPlot::Dual(std::string_view sourceIP, std::int32_t sourcePort, std::string_view destIP,
                         std::int32_t destPort, bool portsInside, Rgb color) {
-    if (Repeats(sourceIP, destIP, sourcePort, destPort, color)) return;
     std::int32_t s, d;
     if (!ConvertIP(sourceIP, s) || !ConvertIP(destIP, d)) return;
     const std::int32_t sp = ConvertPort(sourcePort), dp = ConvertPort(destPort);

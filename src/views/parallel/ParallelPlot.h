@@ -22,18 +22,12 @@ class ParallelPlot {
     // a text that is no four-part address, which the view then skips.
     bool ConvertIP(std::string_view IPin, std::int32_t& IPout) const;
 
-    // True when this record's fields and colour are those drawn last, with nothing drawn or
-    // erased since: drawing it again would leave the picture as it is. Runs of packets of
-    // one flow, as a busy link brings them, cost no more than this comparison.
-    bool Repeats(std::string_view ipA, std::string_view ipB, std::int32_t portA, std::int32_t portB,
-                 Rgb color);
-
     // One segment from the left edge at y0 to the right edge at y1.
     void TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color);
     // Three segments through axes at 0, W/3, (W/3)*2 and W (unrounded).
     void FourAxes(std::array<std::int32_t, 4> y, Rgb color);
     // The record on four axes, ports on the outer axes and addresses on the inner ones, or
-    // (portsInside) the other way round; skipped when it repeats the last one.
+    // (portsInside) the other way round.
     void Dual(std::string_view sourceIP, std::int32_t sourcePort, std::string_view destIP,
               std::int32_t destPort, bool portsInside, Rgb color);
     // A segment from the left edge at a to each of the five category positions of the right
@@ -42,13 +36,10 @@ class ParallelPlot {
                     std::string_view destIP, Rgb color);
 
   private:
-    struct Key {
-        std::array<char, 16> ipA{}, ipB{};
-        std::uint8_t lengthA = 0, lengthB = 0;
-        std::int32_t portA = -1, portB = -1;
-        Rgb color = 0;
-    };
-    void Remember();
+    // True when these positions and colour are those drawn last, with nothing drawn or
+    // erased since: drawing them again would leave the picture as it is. Runs of packets of
+    // one flow, as a busy link brings them, cost no more than their conversion.
+    bool Repeats(std::array<std::int32_t, 4> y, Rgb color);
 
     double Factor() const;
 
@@ -57,7 +48,8 @@ class ParallelPlot {
     // factor, so it is worked out again only when the height changes.
     mutable int factorHeight_ = -1;
     mutable double factor_ = 0;
-    Key last_;
+    std::array<std::int32_t, 4> lastY_{};
+    Rgb lastColor_ = 0;
     std::uint64_t lastVersion_ = ~std::uint64_t{0};
 };
 

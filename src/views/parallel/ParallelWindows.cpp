@@ -111,7 +111,6 @@ visParallel::visParallel()
 }
 
 void visParallel::parallelPort2Port(std::int32_t sourcePort, std::int32_t destPort) {
-    if (Plot().Repeats({}, {}, sourcePort, destPort, currentColor)) return;
     const std::int32_t a = Plot().ConvertPort(sourcePort);
     const std::int32_t b = Plot().ConvertPort(destPort);
     Plot().TwoAxes(a, b, currentColor);
@@ -134,7 +133,6 @@ visParallelIP::visParallelIP()
 }
 
 void visParallelIP::parallelIP2IP(std::string_view sourceIPString, std::string_view destIPString) {
-    if (Plot().Repeats(sourceIPString, destIPString, 0, 0, currentColor)) return;
     std::int32_t a, b;
     if (!Plot().ConvertIP(sourceIPString, a) || !Plot().ConvertIP(destIPString, b)) return;
     Plot().TwoAxes(a, b, currentColor);
@@ -153,7 +151,6 @@ visParallelIPPort::visParallelIPPort()
 }
 
 void visParallelIPPort::Graph(std::string_view sourceIPString, std::int32_t destPort) {
-    if (Plot().Repeats(sourceIPString, {}, 0, destPort, currentColor)) return;
     std::int32_t a;
     if (!Plot().ConvertIP(sourceIPString, a)) return;
     Plot().TwoAxes(a, Plot().ConvertPort(destPort), currentColor);
