@@ -62,8 +62,14 @@ void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32
         Draw(views_, sourceIP, sourcePort, dstIP, dstPort, color);
         return;
     }
-    const std::uint64_t head = head_.load(std::memory_order_relaxed);
-    while (head - tail_.load(std::memory_order_acquire) >= kRing) Sync();
+    const std::uint64_t head = written_;
+    if (head - seenTail_ >= kRing) {
+        seenTail_ = tail_.load(std::memory_order_acquire);
+        while (head - seenTail_ >= kRing) {
+            Sync();
+            seenTail_ = tail_.load(std::memory_order_acquire);
+        }
+    }
     Entry& e = ring_[head & (kRing - 1)];
     std::copy(sourceIP.begin(), sourceIP.end(), e.sourceIP.begin());
     std::copy(dstIP.begin(), dstIP.end(), e.dstIP.begin());
@@ -72,14 +78,18 @@ void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32
     e.sourcePort = sourcePort;
     e.dstPort = dstPort;
     e.color = color;
-    head_.store(head + 1, std::memory_order_seq_cst);
-    // Waking a sleeping thread costs a system call: do it for a handful of records at a
-    // time, and at the latest in Sync.
-    if (((head + 1) & (kWakeEvery - 1)) == 0) WakeWorker();
+    written_ = head + 1;
+    // Waking a sleeping thread costs a system call too: a handful of records at a time,
+    // and at the latest in Sync.
+    if ((written_ & (kPublishEvery - 1)) == 0) Publish();
 }
 
-void ParallelFan::WakeWorker() {
-    if (workerWaiting_.load(std::memory_order_seq_cst)) {
+void ParallelFan::Publish() {
+    head_.store(written_, std::memory_order_release);
+    // Orders the store above before the look at workerWaiting_ (the drawing thread does the
+    // opposite before it sleeps), so one of the two always sees the other.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (workerWaiting_.load(std::memory_order_relaxed)) {
         std::lock_guard lock(mutex_);
         workerWake_.notify_one();
     }
@@ -87,9 +97,9 @@ void ParallelFan::WakeWorker() {
 
 void ParallelFan::Sync() {
     if (!Threaded()) return;
-    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    const std::uint64_t head = written_;
     if (tail_.load(std::memory_order_acquire) == head) return;
-    WakeWorker();
+    Publish();
     std::unique_lock lock(mutex_);
     syncWaiting_.store(true, std::memory_order_seq_cst);
     syncWake_.wait(lock, [&] { return tail_.load(std::memory_order_seq_cst) == head; });

@@ -59,18 +59,24 @@ class ParallelFan {
         Rgb color;
     };
     static constexpr std::uint32_t kRing = 8192;  // a power of two, over a batch of packets
-    static constexpr std::uint32_t kWakeEvery = 64;
+    // Records are handed over this many at a time: every store to head_ takes its cache
+    // line from the drawing thread, which is reading it.
+    static constexpr std::uint32_t kPublishEvery = 32;
 
     static void Draw(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
                      std::string_view dstIP, std::int32_t dstPort, Rgb color);
     void Run();
-    void WakeWorker();
+    // Makes the records written so far visible to the drawing thread, and wakes it.
+    void Publish();
 
     Views views_;
     std::unique_ptr<Entry[]> ring_;
     // Written by this thread: records handed over. Written by the drawing thread: drawn.
     alignas(64) std::atomic<std::uint64_t> head_{0};
     alignas(64) std::atomic<std::uint64_t> tail_{0};
+    // This thread's own: records written, and the drawn count as last seen.
+    alignas(64) std::uint64_t written_ = 0;
+    std::uint64_t seenTail_ = 0;
     // Sleeping and waking, only when one side has nothing to do.
     std::mutex mutex_;
     std::condition_variable workerWake_, syncWake_;
