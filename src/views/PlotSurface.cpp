@@ -95,6 +95,7 @@ void PlotSurface::SetColumnMajor(bool columns) {
 
 void PlotSurface::Erase() {
     pendingCount_ = 0;  // drawn before the erase, so gone with it
+    spanPending_ = false;
     if (columnMajor_) {
         std::fill(columns_.begin(), columns_.end(), ToQRgb(background_));
         imageStale_ = true;
@@ -129,6 +130,11 @@ void PlotSurface::FlushPending() const {
     for (int i = 0; i < n; ++i) {
         const Segment& s = pending_[i];
         self->DrawLine(s.x0, s.y0, s.x1, s.y1, pendingColor_);
+    }
+    if (spanPending_) {
+        spanPending_ = false;
+        const LaterSpan& l = spanLater_;
+        self->Span(l.column, l.at, l.from, l.to, l.color);
     }
     self->version_ = version;
 }
@@ -243,6 +249,15 @@ bool RunRange(int from, int to, int extent, int& first, int& end) {
 }
 
 }  // namespace
+
+void PlotSurface::SpanLater(bool column, int at, int from, int to, Rgb color) {
+    Flush();
+    if (!bits_ || from == to) return;
+    spanLater_ = {column, at, from, to, color};
+    spanPending_ = true;
+    changed_ = true;
+    ++version_;
+}
 
 void PlotSurface::RowSpan(int y, int x0, int x1, Rgb color) {
     Span(false, y, x0, x1, color);

@@ -67,6 +67,17 @@ class PlotSurface {
     // line's rounding and stepping: the scrolling views draw several per packet.
     void RowSpan(int y, int x0, int x1, Rgb color);
     void ColumnSpan(int x, int y0, int y1, Rgb color);
+    // A span that waits, like a polyline, until something else is drawn or the picture is
+    // looked at, unless the caller says first that it will paint its whole line anew:
+    // the scrolling views' cursor, which the next packet's line always covers.
+    void SpanLater(bool column, int at, int from, int to, Rgb color);
+    // The caller is about to paint every pixel of this column (or row): a span waiting on
+    // it need not be drawn.
+    void WillCoverLine(bool column, int at) {
+        if (spanPending_ && spanLater_.column == column && spanLater_.at == at) {
+            spanPending_ = false;
+        }
+    }
     // Sets pixel (c, y) for every set bit c of bits (most significant bit of each byte
     // first) with c <= lastColumn; other pixels stay as they are, or with clear given, the
     // pixels of the clear bits get that colour. Returns how many columns the bits covered.
@@ -76,7 +87,7 @@ class PlotSurface {
 
     // Draws a waiting polyline now. Every look at the picture does this first.
     void Flush() const {
-        if (pendingCount_ > 0) FlushPending();
+        if (pendingCount_ > 0 || spanPending_) FlushPending();
     }
 
     // The colour at a pixel; the background for pixels off the surface.
@@ -130,6 +141,13 @@ class PlotSurface {
     std::array<Segment, kMaxPolyline> pending_{};
     mutable int pendingCount_ = 0;
     Rgb pendingColor_ = 0;
+    // The span not drawn yet, if spanPending_ (never together with a polyline).
+    struct LaterSpan {
+        bool column;
+        int at, from, to;
+        Rgb color;
+    } spanLater_{};
+    mutable bool spanPending_ = false;
 };
 
 }  // namespace lumeno

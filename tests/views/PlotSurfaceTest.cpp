@@ -241,10 +241,10 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
     }
 }
 
-// A polyline waits until something else is drawn or the picture is looked at; whenever
-// one looks, the picture is the one its segments drawn at once would give. Runs of
-// polylines on the same segments (in other colours), other drawing, erases and looks come
-// in random order.
+// A polyline or a later span waits until something else is drawn or the picture is looked
+// at; whenever one looks, the picture is the one drawing them at once would give. Runs of
+// polylines on the same segments (in other colours), other drawing, lines painted anew,
+// erases and looks come in random order.
 TEST(PlotSurface, PolylinesLookAsIfDrawnAtOnce) {
     constexpr int kW = 31, kH = 19;
     PlotSurface s(kW, kH, kBlack), at(kW, kH, kBlack);
@@ -269,15 +269,25 @@ TEST(PlotSurface, PolylinesLookAsIfDrawnAtOnce) {
             if (what < 20) newShape();
             s.Polyline(shape, c);
             for (const auto& g : shape) at.Line(g.x0, g.y0, g.x1, g.y1, c);
-        } else if (what < 80) {
+        } else if (what < 78) {
             const float x0 = float(next(0, kW)), y0 = float(next(0, kH));
             const float x1 = float(next(0, kW)), y1 = float(next(0, kH));
             s.Line(x0, y0, x1, y1, c);
             at.Line(x0, y0, x1, y1, c);
-        } else if (what < 85) {
+        } else if (what < 81) {
             const int y = next(0, kH - 1), x0 = next(0, kW), x1 = next(0, kW);
             s.RowSpan(y, x0, x1, c);
             at.RowSpan(y, x0, x1, c);
+        } else if (what < 84) {  // a span that waits, like a polyline
+            const bool column = what == 81;
+            const int line = next(-1, column ? kW : kH), a = next(-2, kH + 2), b = next(-2, kH + 2);
+            s.SpanLater(column, line, a, b, c);
+            column ? at.ColumnSpan(line, a, b, c) : at.RowSpan(line, a, b, c);
+        } else if (what < 86) {  // a whole line painted anew: what waited on it never shows
+            const int x = next(0, kW - 1);
+            s.WillCoverLine(true, x);
+            s.ColumnSpan(x, 0, kH, c);
+            at.ColumnSpan(x, 0, kH, c);
         } else if (what < 88) {
             s.Erase();
             at.Erase();

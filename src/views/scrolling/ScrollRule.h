@@ -27,7 +27,7 @@ class ScrollRule {
     // wrapped back to 0 after this packet (the moment a full sweep is complete).
     template <typename Mark>
     bool Step(PlotSurface& surface, Mark&& mark) {
-        const int p = scrollLocation_;
+        const int p = Begin(surface);
         Across(surface, p, 0, Length(surface), kScrollErase);
         mark(surface, p);
         return Finish(surface, p);
@@ -37,7 +37,7 @@ class ScrollRule {
     // stopped: only the rest is erased.
     template <typename Mark>
     bool StepCovering(PlotSurface& surface, Mark&& mark) {
-        const int p = scrollLocation_;
+        const int p = Begin(surface);
         const int covered = mark(surface, p);
         Across(surface, p, static_cast<float>(covered), Length(surface), kScrollErase);
         return Finish(surface, p);
@@ -46,7 +46,7 @@ class ScrollRule {
     // Step for a mark that is one solid span [from, to) along the line: the span is painted
     // once and only the rest is erased, which leaves the same pixels for fewer writes.
     bool StepSpan(PlotSurface& surface, float from, float to, Rgb color) {
-        const int p = scrollLocation_;
+        const int p = Begin(surface);
         const float length = Length(surface);
         from = std::clamp(from, 0.0f, length);
         to = std::clamp(to, from, length);
@@ -57,6 +57,12 @@ class ScrollRule {
     }
 
   private:
+    // Every step paints its whole line, so the cursor left there by the last one need not
+    // be drawn at all: it waits until then (or until the picture is looked at).
+    int Begin(PlotSurface& surface) const {
+        surface.WillCoverLine(form_ == Form::Column, scrollLocation_);
+        return scrollLocation_;
+    }
     float Length(const PlotSurface& s) const {
         return static_cast<float>(form_ == Form::Column ? s.Height() : s.Width());
     }
@@ -72,7 +78,8 @@ class ScrollRule {
         }
     }
     bool Finish(PlotSurface& surface, int p) {
-        Across(surface, p + 1, 0, Length(surface), kScrollCursor);
+        surface.SpanLater(form_ == Form::Column, p + 1, 0,
+                          static_cast<int>(RoundHalfEven(Length(surface))), kScrollCursor);
         const int extent = form_ == Form::Column ? surface.Width() : surface.Height();
         int next = p + 1;
         // An empty surface keeps the position at 0.
