@@ -12,6 +12,8 @@ build=build/bench
 load=$build/load
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
+bash scripts/setup.sh tcpdump tshark  # what the figures are compared with
+
 cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DLUMENO_TESTS=OFF >/dev/null
 cmake --build $build -j"$(nproc)" --target lumeno lumeno-make-capture lumeno-load >/dev/null
 lumeno=$build/src/lumeno

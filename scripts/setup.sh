@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Lumeno needs to build, run and test, when any is missing.
+# Installs the Debian packages Lumeno needs to build, run and test, when any is missing,
+# and any further packages named on the command line (the benchmarks' tcpdump and tshark).
 # Safe to run again: it does nothing when everything is present.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   fonts-dejavu-core
   iproute2 libcap2-bin
   xvfb xdotool x11-utils
+  "$@"
 )
 
 missing=()
