@@ -374,7 +374,9 @@ void CaptureCtrl::OnHelperOutput() {
         linkType_ = stream_->LinkType();
         Deliver(frame.bytes, frame.wireLength);
         CloseRetired();
-        if (++handled >= kBatchPackets || budget.elapsed() >= kBatchMillis) {
+        ++handled;
+        if (handled >= kBatchPackets ||
+            (handled % kClockEvery == 0 && budget.elapsed() >= kBatchMillis)) {
             more = true;
             break;
         }
@@ -523,7 +525,7 @@ void CaptureCtrl::OnReplayTick() {
         pendingHeader_ = nullptr;
         Deliver({bytes, header->caplen}, header->len);
         CloseRetired();
-        if (budget.elapsed() >= kBatchMillis) break;
+        if ((handled + 1) % kClockEvery == 0 && budget.elapsed() >= kBatchMillis) break;
     }
     EndBatch();
     if (capturing_) replayTimer_.start(0);

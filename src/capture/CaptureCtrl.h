@@ -57,6 +57,9 @@ class CaptureCtrl : public QObject {
     // One turn of the event loop handles at most this many packets, or this many ms.
     static constexpr int kBatchPackets = 4096;
     static constexpr int kBatchMillis = 4;
+    // Packets between looks at the clock within a batch (a look costs as much as a small
+    // packet's decoding).
+    static constexpr int kClockEvery = 16;
 
     explicit CaptureCtrl(QObject* parent = nullptr);
     ~CaptureCtrl() override;
