@@ -38,15 +38,31 @@ void ParallelFan::SetThreaded(bool threaded) {
 }
 
 void ParallelFan::Draw(const Views& v, std::string_view sourceIP, std::int32_t sourcePort,
-                       std::string_view dstIP, std::int32_t dstPort, Rgb color) {
+                       std::string_view dstIP, std::int32_t dstPort, Rgb color, int from, int to) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = color;
-    v.dual->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
-    v.dualIPPI->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
-    v.port->parallelPort2Port(sourcePort, dstPort);
-    v.ip->parallelIP2IP(sourceIP, dstIP);
-    v.ipPort->Graph(sourceIP, dstPort);
-    v.custom->parallelIP2IPcustom(sourceIP, dstIP);
+    for (int i = from; i < to; ++i) {
+        switch (i) {
+            case 0:
+                v.dual->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+                break;
+            case 1:
+                v.dualIPPI->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+                break;
+            case 2:
+                v.port->parallelPort2Port(sourcePort, dstPort);
+                break;
+            case 3:
+                v.ip->parallelIP2IP(sourceIP, dstIP);
+                break;
+            case 4:
+                v.ipPort->Graph(sourceIP, dstPort);
+                break;
+            default:
+                v.custom->parallelIP2IPcustom(sourceIP, dstIP);
+                break;
+        }
+    }
 }
 
 void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
@@ -79,6 +95,10 @@ void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32
     e.dstPort = dstPort;
     e.color = color;
     written_ = head + 1;
+    const int onCaller = onCaller_.load(std::memory_order_relaxed);
+    if (onCaller > 0) {
+        Draw(views_, sourceIP, sourcePort, dstIP, dstPort, color, kViews - onCaller, kViews);
+    }
     // Waking a sleeping thread costs a system call too: a handful of records at a time,
     // and at the latest in Sync.
     if ((written_ & (kPublishEvery - 1)) == 0) Publish();
@@ -98,12 +118,25 @@ void ParallelFan::Publish() {
 void ParallelFan::Sync() {
     if (!Threaded()) return;
     const std::uint64_t head = written_;
-    if (tail_.load(std::memory_order_acquire) == head) return;
+    const std::uint64_t behind = head - tail_.load(std::memory_order_acquire);
+    const int onCaller = onCaller_.load(std::memory_order_relaxed);
+    if (behind == 0) return;
     Publish();
     std::unique_lock lock(mutex_);
     syncWaiting_.store(true, std::memory_order_seq_cst);
     syncWake_.wait(lock, [&] { return tail_.load(std::memory_order_seq_cst) == head; });
     syncWaiting_.store(false, std::memory_order_relaxed);
+    // Both threads are done: a view can change hands.
+    if (behind >= kBehind && onCaller < kMostOnCaller) {
+        onCaller_.store(onCaller + 1, std::memory_order_relaxed);
+    } else if (behind < kPublishEvery && onCaller > 0) {
+        onCaller_.store(onCaller - 1, std::memory_order_relaxed);
+    }
+}
+
+void ParallelFan::SetViewsDrawnHere(int views) {
+    Sync();
+    onCaller_.store(std::clamp(views, 0, kViews), std::memory_order_relaxed);
 }
 
 void ParallelFan::Run() {
@@ -126,11 +159,13 @@ void ParallelFan::Run() {
             if (head_.load(std::memory_order_acquire) == tail) return;  // told to quit
             continue;
         }
-        const Views views = views_;  // only changed after a Sync, when this thread is idle
+        // Both only changed after a Sync, when this thread is idle.
+        const Views views = views_;
+        const int mine = kViews - onCaller_.load(std::memory_order_relaxed);
         for (; tail != head; ++tail) {
             const Entry& e = ring_[tail & (kRing - 1)];
             Draw(views, {e.sourceIP.data(), e.sourceLength}, e.sourcePort,
-                 {e.dstIP.data(), e.dstLength}, e.dstPort, e.color);
+                 {e.dstIP.data(), e.dstLength}, e.dstPort, e.color, 0, mine);
             // Hand back in steps, so the other thread's wait for room ends early.
             if ((tail & 255) == 255) tail_.store(tail + 1, std::memory_order_release);
         }

@@ -24,6 +24,9 @@ class visParallelDual_IPPI;
 // most per packet, so with a drawing thread they draw on a second core while this thread
 // goes on with the other views; records reach them in order, so the pictures are the
 // same as when drawn here. Whoever looks at or changes the six windows calls Sync first.
+// When the drawing thread falls behind (packets that each draw long new lines), this
+// thread takes over some of the six for a while; each view is drawn by one thread at a
+// time and changes hands only when both are done, so the pictures stay the same.
 class ParallelFan {
   public:
     struct Views {
@@ -50,6 +53,10 @@ class ParallelFan {
               std::string_view dstIP, std::int32_t dstPort, Rgb color);
     // Returns once every record handed over is drawn.
     void Sync();
+    // How many of the six (the last ones) this thread draws itself; Sync changes it as
+    // the drawing thread falls behind or keeps up. Setting it syncs first.
+    int ViewsDrawnHere() const { return onCaller_.load(std::memory_order_relaxed); }
+    void SetViewsDrawnHere(int views);
 
   private:
     struct Entry {
@@ -63,8 +70,16 @@ class ParallelFan {
     // line from the drawing thread, which is reading it.
     static constexpr std::uint32_t kPublishEvery = 32;
 
+    static constexpr int kViews = 6;
+    static constexpr int kMostOnCaller = 3;
+    // Records behind at a Sync that hand one more view to this thread; fewer than one
+    // handover's worth (the drawing thread had drawn all it was given) hand one back.
+    static constexpr std::uint64_t kBehind = 256;
+
+    // Draws the views from..to-1 of the six, in their fixed order.
     static void Draw(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
-                     std::string_view dstIP, std::int32_t dstPort, Rgb color);
+                     std::string_view dstIP, std::int32_t dstPort, Rgb color, int from = 0,
+                     int to = kViews);
     void Run();
     // Makes the records written so far visible to the drawing thread, and wakes it.
     void Publish();
@@ -77,6 +92,9 @@ class ParallelFan {
     // This thread's own: records written, and the drawn count as last seen.
     alignas(64) std::uint64_t written_ = 0;
     std::uint64_t seenTail_ = 0;
+    // How many of the six (from the end) this thread draws itself. Changed only when the
+    // drawing thread has drawn everything; it reads it after taking new records.
+    std::atomic<int> onCaller_{0};
     // Sleeping and waking, only when one side has nothing to do.
     std::mutex mutex_;
     std::condition_variable workerWake_, syncWake_;

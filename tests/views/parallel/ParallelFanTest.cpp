@@ -34,7 +34,8 @@ struct Record {
 };
 
 // Runs of one flow in both directions, scattered packets, and texts that are no address
-// (one too long to hand over, drawn on this thread in its turn).
+// (one too long to hand over, drawn on this thread in its turn); in the middle third only
+// packets unlike the one before, which leave the drawing thread behind.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
@@ -45,12 +46,14 @@ std::vector<Record> Stream(int n) {
     };
     std::vector<Record> out;
     while (static_cast<int>(out.size()) < n) {
+        const bool scattered = out.size() >= n / 3u && out.size() < 2u * n / 3u;
         const Record flow{address(), "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
                           int(rng() % 65536), colors[rng() % 4]};
-        for (int k = int(rng() % 20); k >= 0; --k) {
+        for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
             out.push_back(flow);
             out.back().color = colors[rng() % 4];
         }
+        if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
         if (rng() % 50 == 0) {
             out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
@@ -61,7 +64,8 @@ std::vector<Record> Stream(int n) {
 
 // The drawing thread must leave every picture exactly as drawing on one thread does,
 // through runs longer than its queue, window size changes and box texts set between
-// batches.
+// batches, and while views change hands between the threads (long batches leave the
+// drawing thread behind, short ones let it catch up).
 TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
     Six one, two;
     ParallelFan direct, threaded;
@@ -82,6 +86,9 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
             threaded.Plot(two.Views(), r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.color);
         }
         threaded.Sync();
+        // Views change hands between batches as well as when the drawing thread falls
+        // behind (in the middle third).
+        threaded.SetViewsDrawnHere(static_cast<int>(b % 5));
         if (b == 2) {
             for (Six* six : {&one, &two}) {
                 PlotSurface& s = six->port.Surface();
