@@ -102,11 +102,12 @@ void ViewManager::SetDefaultVisualizations() {
 }
 
 void ViewManager::PlotPacket(const PacketRecord& r) {
-    const ParallelFan::Views parallel = {&Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
-                                         &Use(visParallel_),       &Use(visParallelIP_),
-                                         &Use(visParallelIPPort_), &Use(visParallelIPcustom_)};
-    fan_.Plot(parallel, r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, currentColor);
-    TimeSequence().Plot(r.transportType);
+    const ParallelFan::Views fanned = {&Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
+                                       &Use(visParallel_),       &Use(visParallelIP_),
+                                       &Use(visParallelIPPort_), &Use(visParallelIPcustom_),
+                                       &Use(visTimeSequence_)};
+    fan_.Plot(fanned,
+              {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor});
     RunningPort().Plot(r.sourceIP, r.sourcePort, r.dstIP, r.dstPort);
     WaterfallData().PlotData(r.packetLen);
     TxtBody().PrintBody(r.packetTxt, r.packetLen);

@@ -76,7 +76,7 @@ class ViewManager : public QObject, public RecordSink {
     visParallelIPcustom& ParallelIPcustom() { return Synced(visParallelIPcustom_); }
     visParallelDual& ParallelDual() { return Synced(visParallelDual_); }
     visParallelDual_IPPI& ParallelDualIPPI() { return Synced(visParallelDual_IPPI_); }
-    visTimeSequence& TimeSequence() { return Use(visTimeSequence_); }
+    visTimeSequence& TimeSequence() { return Synced(visTimeSequence_); }
     visRunningPort& RunningPort() { return Use(visRunningPort_); }
     visBitData& BitData() { return Use(visBitData_); }
     visWaterfallData& WaterfallData() { return Use(visWaterfallData_); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "views/parallel/ParallelWindows.h"
+#include "views/scrolling/ScrollingWindows.h"
 
 namespace lumeno {
 namespace {
@@ -37,45 +38,45 @@ void ParallelFan::SetThreaded(bool threaded) {
     worker_.join();
 }
 
-void ParallelFan::Draw(const Views& v, std::string_view sourceIP, std::int32_t sourcePort,
-                       std::string_view dstIP, std::int32_t dstPort, Rgb color, int from, int to) {
+void ParallelFan::Draw(const Views& v, const Fields& f, int from, int to, bool scrolling) {
     // The views take their colour as the intake set it, on the thread that draws.
-    currentColor = color;
+    currentColor = f.color;
+    if (scrolling) v.timeSequence->Plot(f.transportType);
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
-                v.dual->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+                v.dual->parallelDual(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
                 break;
             case 1:
-                v.dualIPPI->parallelDual(sourceIP, sourcePort, dstIP, dstPort);
+                v.dualIPPI->parallelDual(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
                 break;
             case 2:
-                v.port->parallelPort2Port(sourcePort, dstPort);
+                v.port->parallelPort2Port(f.sourcePort, f.dstPort);
                 break;
             case 3:
-                v.ip->parallelIP2IP(sourceIP, dstIP);
+                v.ip->parallelIP2IP(f.sourceIP, f.dstIP);
                 break;
             case 4:
-                v.ipPort->Graph(sourceIP, dstPort);
+                v.ipPort->Graph(f.sourceIP, f.dstPort);
                 break;
             default:
-                v.custom->parallelIP2IPcustom(sourceIP, dstIP);
+                v.custom->parallelIP2IPcustom(f.sourceIP, f.dstIP);
                 break;
         }
     }
 }
 
-void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
-                       std::string_view dstIP, std::int32_t dstPort, Rgb color) {
+void ParallelFan::Plot(const Views& views, const Fields& f) {
     if (views != views_) {
         Sync();  // a window made anew: the old one gets nothing more
         views_ = views;
     }
     const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
-    if (!Threaded() || sourceIP.size() > room || dstIP.size() > room) {
+    if (!Threaded() || f.sourceIP.size() > room || f.dstIP.size() > room ||
+        f.transportType.size() > room) {
         // Texts no address can be are drawn here, in their turn.
         Sync();
-        Draw(views_, sourceIP, sourcePort, dstIP, dstPort, color);
+        Draw(views_, f, 0, kViews, true);
         return;
     }
     const std::uint64_t head = written_;
@@ -87,18 +88,18 @@ void ParallelFan::Plot(const Views& views, std::string_view sourceIP, std::int32
         }
     }
     Entry& e = ring_[head & (kRing - 1)];
-    std::copy(sourceIP.begin(), sourceIP.end(), e.sourceIP.begin());
-    std::copy(dstIP.begin(), dstIP.end(), e.dstIP.begin());
-    e.sourceLength = static_cast<std::uint8_t>(sourceIP.size());
-    e.dstLength = static_cast<std::uint8_t>(dstIP.size());
-    e.sourcePort = sourcePort;
-    e.dstPort = dstPort;
-    e.color = color;
+    std::copy(f.sourceIP.begin(), f.sourceIP.end(), e.sourceIP.begin());
+    std::copy(f.dstIP.begin(), f.dstIP.end(), e.dstIP.begin());
+    std::copy(f.transportType.begin(), f.transportType.end(), e.transportType.begin());
+    e.sourceLength = static_cast<std::uint8_t>(f.sourceIP.size());
+    e.dstLength = static_cast<std::uint8_t>(f.dstIP.size());
+    e.typeLength = static_cast<std::uint8_t>(f.transportType.size());
+    e.sourcePort = f.sourcePort;
+    e.dstPort = f.dstPort;
+    e.color = f.color;
     written_ = head + 1;
     const int onCaller = onCaller_.load(std::memory_order_relaxed);
-    if (onCaller > 0) {
-        Draw(views_, sourceIP, sourcePort, dstIP, dstPort, color, kViews - onCaller, kViews);
-    }
+    if (onCaller > 0) Draw(views_, f, kViews - onCaller, kViews, false);
     // Waking a sleeping thread costs a system call too: a handful of records at a time,
     // and at the latest in Sync.
     if ((written_ & (kPublishEvery - 1)) == 0) Publish();
@@ -164,8 +165,10 @@ void ParallelFan::Run() {
         const int mine = kViews - onCaller_.load(std::memory_order_relaxed);
         for (; tail != head; ++tail) {
             const Entry& e = ring_[tail & (kRing - 1)];
-            Draw(views, {e.sourceIP.data(), e.sourceLength}, e.sourcePort,
-                 {e.dstIP.data(), e.dstLength}, e.dstPort, e.color, 0, mine);
+            const Fields f{{e.sourceIP.data(), e.sourceLength},    e.sourcePort,
+                           {e.dstIP.data(), e.dstLength},          e.dstPort,
+                           {e.transportType.data(), e.typeLength}, e.color};
+            Draw(views, f, 0, mine, true);
             // Hand back in steps, so the other thread's wait for room ends early.
             if ((tail & 255) == 255) tail_.store(tail + 1, std::memory_order_release);
         }

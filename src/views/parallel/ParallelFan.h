@@ -19,6 +19,7 @@ class visParallelIPPort;
 class visParallelIPcustom;
 class visParallelDual;
 class visParallelDual_IPPI;
+class visTimeSequence;
 
 // The six parallel views, fed the fields of each record in a fixed order. They cost the
 // most per packet, so with a drawing thread they draw on a second core while this thread
@@ -27,6 +28,8 @@ class visParallelDual_IPPI;
 // When the drawing thread falls behind (packets that each draw long new lines), this
 // thread takes over some of the six for a while; each view is drawn by one thread at a
 // time and changes hands only when both are done, so the pictures stay the same.
+// The drawing thread also draws the time sequence, which needs only the record's class
+// (and does nothing but draw): that thread has time to spare when packets are alike.
 class ParallelFan {
   public:
     struct Views {
@@ -36,6 +39,7 @@ class ParallelFan {
         visParallelIP* ip = nullptr;
         visParallelIPPort* ipPort = nullptr;
         visParallelIPcustom* custom = nullptr;
+        visTimeSequence* timeSequence = nullptr;
         bool operator==(const Views&) const = default;
     };
 
@@ -48,9 +52,16 @@ class ParallelFan {
     void SetThreaded(bool threaded);
     bool Threaded() const { return worker_.joinable(); }
 
-    // The record's fields for the six views, drawn in color.
-    void Plot(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
-              std::string_view dstIP, std::int32_t dstPort, Rgb color);
+    // A record's fields for the views, drawn in color.
+    struct Fields {
+        std::string_view sourceIP;
+        std::int32_t sourcePort;
+        std::string_view dstIP;
+        std::int32_t dstPort;
+        std::string_view transportType;
+        Rgb color;
+    };
+    void Plot(const Views& views, const Fields& fields);
     // Returns once every record handed over is drawn.
     void Sync();
     // How many of the six (the last ones) this thread draws itself; Sync changes it as
@@ -60,8 +71,8 @@ class ParallelFan {
 
   private:
     struct Entry {
-        std::array<char, 15> sourceIP, dstIP;
-        std::uint8_t sourceLength, dstLength;
+        std::array<char, 15> sourceIP, dstIP, transportType;
+        std::uint8_t sourceLength, dstLength, typeLength;
         std::int32_t sourcePort, dstPort;
         Rgb color;
     };
@@ -76,10 +87,9 @@ class ParallelFan {
     // handover's worth (the drawing thread had drawn all it was given) hand one back.
     static constexpr std::uint64_t kBehind = 256;
 
-    // Draws the views from..to-1 of the six, in their fixed order.
-    static void Draw(const Views& views, std::string_view sourceIP, std::int32_t sourcePort,
-                     std::string_view dstIP, std::int32_t dstPort, Rgb color, int from = 0,
-                     int to = kViews);
+    // Draws the parallel views from..to-1 of the six, in their fixed order, and with
+    // scrolling the time sequence.
+    static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling);
     void Run();
     // Makes the records written so far visible to the drawing thread, and wakes it.
     void Publish();

@@ -9,10 +9,12 @@
 
 #include "packet/Colors.h"
 #include "views/parallel/ParallelWindows.h"
+#include "views/scrolling/ScrollingWindows.h"
 
 namespace lumeno {
 namespace {
 
+// The six parallel views and the time sequence drawn with them.
 struct Six {
     visParallel port;
     visParallelIP ip;
@@ -20,10 +22,13 @@ struct Six {
     visParallelIPcustom custom;
     visParallelDual dual;
     visParallelDual_IPPI ippi;
-    ParallelFan::Views Views() { return {&dual, &ippi, &port, &ip, &ipPort, &custom}; }
+    visTimeSequence timeSequence;
+    ParallelFan::Views Views() {
+        return {&dual, &ippi, &port, &ip, &ipPort, &custom, &timeSequence};
+    }
     std::vector<PlotSurface*> Surfaces() {
-        return {&port.Surface(),   &ip.Surface(),   &ipPort.Surface(),
-                &custom.Surface(), &dual.Surface(), &ippi.Surface()};
+        return {&port.Surface(), &ip.Surface(),   &ipPort.Surface(),      &custom.Surface(),
+                &dual.Surface(), &ippi.Surface(), &timeSequence.Surface()};
     }
 };
 
@@ -31,6 +36,10 @@ struct Record {
     std::string sourceIP, dstIP;
     std::int32_t sourcePort, dstPort;
     Rgb color;
+    const char* type = "incomingTCP";
+    ParallelFan::Fields Fields() const {
+        return {sourceIP, sourcePort, dstIP, dstPort, type, color};
+    }
 };
 
 // Runs of one flow in both directions, scattered packets, and texts that are no address
@@ -40,6 +49,7 @@ std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
                            kDefaultOutgoingUDP};
+    const char* types[4] = {"incomingTCP", "outgoingTCP", "incomingUDP", "outgoingUDP"};
     auto address = [&] {
         return std::to_string(rng() % 256) + "." + std::to_string(rng() % 256) + ".7." +
                std::to_string(rng() % 256);
@@ -52,6 +62,7 @@ std::vector<Record> Stream(int n) {
         for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
             out.push_back(flow);
             out.back().color = colors[rng() % 4];
+            out.back().type = types[rng() % 4];
         }
         if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
@@ -82,8 +93,8 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
         const std::size_t end = std::min(records.size(), at + batches[b % 6]);
         for (; at < end; ++at) {
             const Record& r = records[at];
-            direct.Plot(one.Views(), r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.color);
-            threaded.Plot(two.Views(), r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.color);
+            direct.Plot(one.Views(), r.Fields());
+            threaded.Plot(two.Views(), r.Fields());
         }
         threaded.Sync();
         // Views change hands between batches as well as when the drawing thread falls
