@@ -78,9 +78,11 @@ class ScrollRule {
         }
     }
     bool Finish(PlotSurface& surface, int p) {
-        surface.SpanLater(form_ == Form::Column, p + 1, 0,
-                          static_cast<int>(RoundHalfEven(Length(surface))), kScrollCursor);
-        const int extent = form_ == Form::Column ? surface.Width() : surface.Height();
+        const bool column = form_ == Form::Column;
+        // The whole line: its length is whole pixels already.
+        surface.SpanLater(column, p + 1, 0, column ? surface.Height() : surface.Width(),
+                          kScrollCursor);
+        const int extent = column ? surface.Width() : surface.Height();
         int next = p + 1;
         // An empty surface keeps the position at 0.
         const bool wrapped = next >= extent;
