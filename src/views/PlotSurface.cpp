@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <type_traits>
 
 #include "packet/Library.h"
 
@@ -301,8 +302,14 @@ int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColu
         std::uint32_t& p = row[static_cast<std::ptrdiff_t>(c) * xStride_];
         p = (pixel & (0u - set)) | (p & (set - 1u));
     };
-    auto write = [&, off = clear ? ToQRgb(*clear) : 0u](int c, std::uint32_t set) {
-        row[static_cast<std::ptrdiff_t>(c) * xStride_] = (pixel & (0u - set)) | (off & (set - 1u));
+    // Every pixel written, the clear bits' too; with a stride known to be 1 (kept by rows,
+    // as the bit rainfall is) the compiler writes a byte's eight pixels in a few vector
+    // instructions.
+    const std::uint32_t off = clear ? ToQRgb(*clear) : 0u, flip = pixel ^ off;
+    auto write = [&](auto stride) {
+        return [&, stride](int c, std::uint32_t set) {
+            row[static_cast<std::ptrdiff_t>(c) * stride] = off ^ (flip & (0u - set));
+        };
     };
     auto each = [&](auto&& visit) {
         int c = 0;
@@ -315,20 +322,9 @@ int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColu
         }
     };
     if (clear && xStride_ == 1) {
-        // Kept by rows and every pixel written: eight neighbours a byte, which the compiler
-        // does in a few vector instructions (the bit rainfall draws every packet this way).
-        const std::uint32_t off = ToQRgb(*clear), flip = pixel ^ off;
-        int c = 0;
-        for (; c + 8 <= columns; c += 8) {
-            const std::uint32_t byte = bits[static_cast<std::size_t>(c) >> 3];
-            std::uint32_t* out = row + c;
-            for (int k = 0; k < 8; ++k) out[k] = off ^ (flip & (0u - ((byte >> (7 - k)) & 1u)));
-        }
-        for (; c < columns; ++c) {
-            write(c, (bits[static_cast<std::size_t>(c) >> 3] >> (7 - (c & 7))) & 1u);
-        }
+        each(write(std::integral_constant<std::ptrdiff_t, 1>{}));
     } else if (clear) {
-        each(write);
+        each(write(xStride_));
     } else {
         each(put);
     }
