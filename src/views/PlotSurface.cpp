@@ -193,7 +193,15 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
     // excluded; when all of them are on the surface, walk a pointer without bounds checks.
     const bool shallow = dx >= dy;
     const int dMajor = shallow ? dx : dy, dMinor = shallow ? dy : dx;
-    const int lastX = shallow ? ex - sx : ex, lastY = shallow ? ey : ey - sy;
+    // The last pixel's minor offset, as the loop below works it out: a line that ends on
+    // the far edge has its end point just off the surface but its last pixel on it.
+    const int lastMinor = dMajor == 0
+                              ? 0
+                              : static_cast<int>((static_cast<std::int64_t>(dMajor - 1) * dMinor +
+                                                  (dMajor - 1 - dMajor / 2)) /
+                                                 dMajor);
+    const int lastX = shallow ? ex - sx : x + sx * lastMinor;
+    const int lastY = shallow ? y + sy * lastMinor : ey - sy;
     const bool inside = std::min(x, lastX) >= 0 && std::max(x, lastX) < width_ &&
                         std::min(y, lastY) >= 0 && std::max(y, lastY) < height_;
     if (dMajor == 0) return;

@@ -151,7 +151,8 @@ TEST(PlotSurface, AFailedSaveSaysWhyAndLeavesNoFile) {
 
 // The fast unchecked walk and the clipped one must cover the same pixels as a plain,
 // checked Bresenham that knows nothing of either: random lines, on and just off the
-// surface (far-off ends are cut to the surface first, which the test leaves aside).
+// surface, many ending on the far edges (far-off ends are cut to the surface first,
+// which the test leaves aside).
 TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
     for (auto [kW, kH, lines] : {std::tuple{37, 23, 4000}, std::tuple{1900, 1300, 600}}) {
         PlotSurface s(kW, kH, kBlack);
@@ -163,7 +164,10 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
         };
         for (int n = 0; n < lines; ++n) {
             const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
-            const int x1 = next(-4, kW + 4), y1 = next(-4, kH + 4);
+            int x1 = next(-4, kW + 4), y1 = next(-4, kH + 4);
+            // Lines ending just past the far edge have their last pixel on it.
+            if (n % 3 == 0) x1 = kW;
+            if (n % 3 == 1) y1 = kH;
             const Rgb c = MakeRgb(next(1, 255), next(0, 255), 7);
             s.Line(x0, y0, x1, y1, c);
             const int dx = std::abs(x1 - x0), dy = std::abs(y1 - y0);
