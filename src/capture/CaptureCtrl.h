@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/Decoder.h"
@@ -138,6 +139,10 @@ class CaptureCtrl : public QObject {
     void EndBatch();
     void Fail(const QString& message);
     void ReadLiveStats();
+    // Opens a capture file for reading in large blocks.
+    pcap_t* OpenFile(const std::string& name, char* errbuf);
+    // Closes a handle, and frees the read buffer of a file's.
+    void ClosePcap(pcap_t* handle);
     void CloseHandle();
     void CloseRetired();
     static void LiveCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
@@ -166,6 +171,8 @@ class CaptureCtrl : public QObject {
     // Handles stopped while libpcap or a packet event was still using them; closed as soon
     // as the outermost of those returns.
     std::vector<pcap_t*> retired_;
+    // The stdio buffers of open files' streams.
+    std::vector<std::pair<pcap_t*, std::unique_ptr<char[]>>> readBuffers_;
     int busyDepth_ = 0;
     int linkType_ = -1;
     bool capturing_ = false;
