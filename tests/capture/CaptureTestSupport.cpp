@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
@@ -89,8 +90,9 @@ Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen, std::uint16_t protoc
 }
 
 Bytes BsdLoopback(const Bytes& payload, bool networkOrder) {
-    Bytes b = networkOrder ? Bytes{0, 0, 0, 2} : Bytes{2, 0, 0, 0};
-    b.insert(b.end(), payload.begin(), payload.end());
+    Bytes b(4 + payload.size(), 0);
+    b[networkOrder ? 3 : 0] = 2;  // the address family, AF_INET
+    std::copy(payload.begin(), payload.end(), b.begin() + 4);
     return b;
 }
 
