@@ -78,8 +78,8 @@ class ViewManager : public QObject, public RecordSink {
     visParallelDual_IPPI& ParallelDualIPPI() { return Synced(visParallelDual_IPPI_); }
     visTimeSequence& TimeSequence() { return Synced(visTimeSequence_); }
     visRunningPort& RunningPort() { return Use(visRunningPort_); }
-    visBitData& BitData() { return Use(visBitData_); }
-    visWaterfallData& WaterfallData() { return Use(visWaterfallData_); }
+    visBitData& BitData() { return Synced(visBitData_); }
+    visWaterfallData& WaterfallData() { return Synced(visWaterfallData_); }
     visTxt& Txt() { return Use(visTxt_); }
     visTxtBody& TxtBody() { return Use(visTxtBody_); }
 

@@ -38,10 +38,27 @@ void ParallelFan::SetThreaded(bool threaded) {
     worker_.join();
 }
 
-void ParallelFan::Draw(const Views& v, const Fields& f, int from, int to, bool scrolling) {
+bool ParallelFan::RowsThere(const Views& v) {
+    return !v.waterfall->SavesRunningImages() && !v.bitData->SavesRunningImages() &&
+           v.bitData->maxBits() / 8 + 1 <= static_cast<int>(kRowBytes);
+}
+
+void ParallelFan::Draw(const Views& v, const Fields& f, int from, int to, bool scrolling, bool rows,
+                       bool onDrawingThread) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
     if (scrolling) v.timeSequence->Plot(f.transportType);
+    if (rows) {
+        // Only this thread saves running images: the drawing thread gets these two only
+        // while none are saved, and must not start to when the box is ticked meanwhile.
+        if (onDrawingThread) {
+            v.waterfall->PlotDataOnly(f.packetLen);
+            v.bitData->GraphOnly(f.packetTxt, f.packetLen);
+        } else {
+            v.waterfall->PlotData(f.packetLen);
+            v.bitData->Graph(f.packetTxt, f.packetLen);
+        }
+    }
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
@@ -76,8 +93,13 @@ void ParallelFan::Plot(const Views& views, const Fields& f) {
         f.transportType.size() > room) {
         // Texts no address can be are drawn here, in their turn.
         Sync();
-        Draw(views_, f, 0, kViews, true);
+        Draw(views_, f, 0, kViews, true, true, false);
         return;
+    }
+    const bool rowsThere = RowsThere(views_);
+    if (rowsThere != rowsThere_) {
+        Sync();
+        rowsThere_ = rowsThere;
     }
     const std::uint64_t head = written_;
     if (head - seenTail_ >= kRing) {
@@ -97,9 +119,19 @@ void ParallelFan::Plot(const Views& views, const Fields& f) {
     e.sourcePort = f.sourcePort;
     e.dstPort = f.dstPort;
     e.color = f.color;
+    e.packetLen = f.packetLen;
+    e.rows = rowsThere;
+    if (rowsThere) {
+        // The rainfall reads no further than its width, which these bytes cover.
+        const std::size_t n = std::min(f.packetTxt.size(), kRowBytes);
+        std::copy_n(f.packetTxt.begin(), n, e.bytes.begin());
+        e.bytesLength = static_cast<std::uint8_t>(n);
+    }
     written_ = head + 1;
     const int onCaller = onCaller_.load(std::memory_order_relaxed);
-    if (onCaller > 0) Draw(views_, f, kViews - onCaller, kViews, false);
+    if (onCaller > 0 || !rowsThere) {
+        Draw(views_, f, kViews - onCaller, kViews, false, !rowsThere, false);
+    }
     // Waking a sleeping thread costs a system call too: a handful of records at a time,
     // and at the latest in Sync.
     if ((written_ & (kPublishEvery - 1)) == 0) Publish();
@@ -165,10 +197,15 @@ void ParallelFan::Run() {
         const int mine = kViews - onCaller_.load(std::memory_order_relaxed);
         for (; tail != head; ++tail) {
             const Entry& e = ring_[tail & (kRing - 1)];
-            const Fields f{{e.sourceIP.data(), e.sourceLength},    e.sourcePort,
-                           {e.dstIP.data(), e.dstLength},          e.dstPort,
-                           {e.transportType.data(), e.typeLength}, e.color};
-            Draw(views, f, 0, mine, true);
+            const Fields f{{e.sourceIP.data(), e.sourceLength},
+                           e.sourcePort,
+                           {e.dstIP.data(), e.dstLength},
+                           e.dstPort,
+                           {e.transportType.data(), e.typeLength},
+                           e.color,
+                           {e.bytes.data(), e.rows ? e.bytesLength : std::size_t{0}},
+                           e.packetLen};
+            Draw(views, f, 0, mine, true, e.rows, true);
             // Hand back in steps, so the other thread's wait for room ends early.
             if ((tail & 255) == 255) tail_.store(tail + 1, std::memory_order_release);
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string_view>
 #include <thread>
 
@@ -20,6 +21,8 @@ class visParallelIPcustom;
 class visParallelDual;
 class visParallelDual_IPPI;
 class visTimeSequence;
+class visWaterfallData;
+class visBitData;
 
 // The six parallel views, fed the fields of each record in a fixed order. They cost the
 // most per packet, so with a drawing thread they draw on a second core while this thread
@@ -29,7 +32,10 @@ class visTimeSequence;
 // thread takes over some of the six for a while; each view is drawn by one thread at a
 // time and changes hands only when both are done, so the pictures stay the same.
 // The drawing thread also draws the time sequence, which needs only the record's class
-// (and does nothing but draw): that thread has time to spare when packets are alike.
+// (and does nothing but draw), and the length waterfall and bit rainfall while neither
+// saves running images (which only this thread may do) and the rainfall's row needs no
+// more than the bytes a record carries over: that thread has time to spare when packets
+// are alike.
 class ParallelFan {
   public:
     struct Views {
@@ -40,6 +46,8 @@ class ParallelFan {
         visParallelIPPort* ipPort = nullptr;
         visParallelIPcustom* custom = nullptr;
         visTimeSequence* timeSequence = nullptr;
+        visWaterfallData* waterfall = nullptr;
+        visBitData* bitData = nullptr;
         bool operator==(const Views&) const = default;
     };
 
@@ -60,6 +68,8 @@ class ParallelFan {
         std::int32_t dstPort;
         std::string_view transportType;
         Rgb color;
+        std::span<const std::uint8_t> packetTxt;
+        std::int16_t packetLen;
     };
     void Plot(const Views& views, const Fields& fields);
     // Returns once every record handed over is drawn.
@@ -70,11 +80,18 @@ class ParallelFan {
     void SetViewsDrawnHere(int views);
 
   private:
+    // The first bytes of a packet a record carries over, enough for the rainfall's built
+    // width of 180 bits and a good deal wider.
+    static constexpr std::size_t kRowBytes = 64;
     struct Entry {
         std::array<char, 15> sourceIP, dstIP, transportType;
         std::uint8_t sourceLength, dstLength, typeLength;
         std::int32_t sourcePort, dstPort;
         Rgb color;
+        std::int16_t packetLen;
+        std::uint8_t bytesLength;
+        bool rows;  // the waterfall and rainfall are drawn there
+        std::array<std::uint8_t, kRowBytes> bytes;
     };
     static constexpr std::uint32_t kRing = 8192;  // a power of two, over a batch of packets
     // Records are handed over this many at a time: every store to head_ takes its cache
@@ -87,9 +104,12 @@ class ParallelFan {
     // handover's worth (the drawing thread had drawn all it was given) hand one back.
     static constexpr std::uint64_t kBehind = 256;
 
-    // Draws the parallel views from..to-1 of the six, in their fixed order, and with
-    // scrolling the time sequence.
-    static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling);
+    // Draws the parallel views from..to-1 of the six, in their fixed order, with scrolling
+    // the time sequence, and with rows the waterfall and rainfall.
+    static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling,
+                     bool rows, bool onDrawingThread);
+    // Whether the waterfall and rainfall can be drawn on the drawing thread.
+    static bool RowsThere(const Views& views);
     void Run();
     // Makes the records written so far visible to the drawing thread, and wakes it.
     void Publish();
@@ -102,6 +122,9 @@ class ParallelFan {
     // This thread's own: records written, and the drawn count as last seen.
     alignas(64) std::uint64_t written_ = 0;
     std::uint64_t seenTail_ = 0;
+    // Where the last record's waterfall and rainfall went: a change waits for the drawing
+    // thread, so that their rows stay in order.
+    bool rowsThere_ = false;
     // How many of the six (from the end) this thread draws itself. Changed only when the
     // drawing thread has drawn everything; it reads it after taking new records.
     std::atomic<int> onCaller_{0};

@@ -81,6 +81,7 @@ class RowScrollingWindow : public ScrollingWindow {
     QLabel* Label1(int k) const { return label1_[k]; }
     QCheckBox* chkSnapshots() const { return chkSnapshots_; }
     std::int16_t snapshotCount() const { return images_.snapshotCount(); }
+    bool SavesRunningImages() const { return images_.enabled; }
 
     static constexpr int kMinOuterWidthTwips = 3250;
     static constexpr int kMinOuterHeightTwips = 2500;
@@ -106,6 +107,11 @@ class visBitData : public RowScrollingWindow {
     void Graph(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
         if (plot_.Graph(packetTxt, packetLen)) Wrapped();
     }
+    // Draws and saves no running image: for a drawing thread, given only packets that came
+    // while none were saved.
+    void GraphOnly(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
+        plot_.Graph(packetTxt, packetLen);
+    }
     void reset() override { plot_.Reset(); }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }
@@ -126,6 +132,8 @@ class visWaterfallData : public RowScrollingWindow {
     void PlotData(std::int16_t packetLen) {
         if (plot_.PlotData(packetLen)) Wrapped();
     }
+    // Draws and saves no running image, as GraphOnly.
+    void PlotDataOnly(std::int16_t packetLen) { plot_.PlotData(packetLen); }
     void reset() override { plot_.Reset(); }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@
 namespace lumeno {
 namespace {
 
-// The six parallel views and the time sequence drawn with them.
+// The six parallel views and the scrolling views drawn with them.
 struct Six {
     visParallel port;
     visParallelIP ip;
@@ -23,12 +25,15 @@ struct Six {
     visParallelDual dual;
     visParallelDual_IPPI ippi;
     visTimeSequence timeSequence;
+    visWaterfallData waterfall;
+    visBitData bitData;
     ParallelFan::Views Views() {
-        return {&dual, &ippi, &port, &ip, &ipPort, &custom, &timeSequence};
+        return {&dual, &ippi, &port, &ip, &ipPort, &custom, &timeSequence, &waterfall, &bitData};
     }
     std::vector<PlotSurface*> Surfaces() {
-        return {&port.Surface(), &ip.Surface(),   &ipPort.Surface(),      &custom.Surface(),
-                &dual.Surface(), &ippi.Surface(), &timeSequence.Surface()};
+        return {&port.Surface(),         &ip.Surface(),        &ipPort.Surface(),
+                &custom.Surface(),       &dual.Surface(),      &ippi.Surface(),
+                &timeSequence.Surface(), &waterfall.Surface(), &bitData.Surface()};
     }
 };
 
@@ -37,8 +42,10 @@ struct Record {
     std::int32_t sourcePort, dstPort;
     Rgb color;
     const char* type = "incomingTCP";
+    std::vector<std::uint8_t> bytes = {};
+    std::int16_t packetLen = 0;
     ParallelFan::Fields Fields() const {
-        return {sourceIP, sourcePort, dstIP, dstPort, type, color};
+        return {sourceIP, sourcePort, dstIP, dstPort, type, color, bytes, packetLen};
     }
 };
 
@@ -63,6 +70,11 @@ std::vector<Record> Stream(int n) {
             out.push_back(flow);
             out.back().color = colors[rng() % 4];
             out.back().type = types[rng() % 4];
+            // Up to more bytes than a record carries over; a length that may claim more.
+            out.back().bytes.resize(rng() % 100);
+            for (std::uint8_t& b : out.back().bytes) b = static_cast<std::uint8_t>(rng());
+            out.back().packetLen =
+                static_cast<std::int16_t>(out.back().bytes.size() + rng() % 2 * (rng() % 1600));
         }
         if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
@@ -75,9 +87,15 @@ std::vector<Record> Stream(int n) {
 
 // The drawing thread must leave every picture exactly as drawing on one thread does,
 // through runs longer than its queue, window size changes and box texts set between
-// batches, and while views change hands between the threads (long batches leave the
-// drawing thread behind, short ones let it catch up).
+// batches, while views change hands between the threads (long batches leave the drawing
+// thread behind, short ones let it catch up), and while the rainfall saves running images
+// now and then (drawn on this thread then) with just as many saved.
 TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ImageContext& context = RunningImageContext();
+    const ImageContext saved = context;
+    context.directory = dir.path();
     Six one, two;
     ParallelFan direct, threaded;
     threaded.SetThreaded(true);
@@ -93,6 +111,10 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
         const std::size_t end = std::min(records.size(), at + batches[b % 6]);
         for (; at < end; ++at) {
             const Record& r = records[at];
+            // Ticked and cleared in the middle of batches, as well as between them.
+            if (at % 6000 == 4000) {
+                for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
+            }
             direct.Plot(one.Views(), r.Fields());
             threaded.Plot(two.Views(), r.Fields());
         }
@@ -116,7 +138,10 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
     }
     const auto a = one.Surfaces(), c = two.Surfaces();
     for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i]->Image(), c[i]->Image()) << i;
+    EXPECT_GT(one.bitData.snapshotCount(), 1);
+    EXPECT_EQ(one.bitData.snapshotCount(), two.bitData.snapshotCount());
     threaded.SetThreaded(false);
+    context = saved;
     EXPECT_FALSE(threaded.Threaded());
 }
 
