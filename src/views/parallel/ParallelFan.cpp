@@ -96,7 +96,8 @@ void ParallelFan::Plot(const Views& views, const Fields& f) {
         Draw(views_, f, 0, kViews, true, true, false);
         return;
     }
-    const bool rowsThere = RowsThere(views_);
+    const int steps = onCaller_.load(std::memory_order_relaxed);
+    const bool rowsThere = steps == 0 && RowsThere(views_);
     if (rowsThere != rowsThere_) {
         Sync();
         rowsThere_ = rowsThere;
@@ -128,7 +129,7 @@ void ParallelFan::Plot(const Views& views, const Fields& f) {
         e.bytesLength = static_cast<std::uint8_t>(n);
     }
     written_ = head + 1;
-    const int onCaller = onCaller_.load(std::memory_order_relaxed);
+    const int onCaller = ViewsHere(steps);
     if (onCaller > 0 || !rowsThere) {
         Draw(views_, f, kViews - onCaller, kViews, false, !rowsThere, false);
     }
@@ -160,7 +161,7 @@ void ParallelFan::Sync() {
     syncWake_.wait(lock, [&] { return tail_.load(std::memory_order_seq_cst) == head; });
     syncWaiting_.store(false, std::memory_order_relaxed);
     // Both threads are done: a view can change hands.
-    if (behind >= kBehind && onCaller < kMostOnCaller) {
+    if (behind >= kBehind && onCaller < kMostOnCaller + 1) {
         onCaller_.store(onCaller + 1, std::memory_order_relaxed);
     } else if (behind < kPublishEvery && onCaller > 0) {
         onCaller_.store(onCaller - 1, std::memory_order_relaxed);
@@ -169,7 +170,8 @@ void ParallelFan::Sync() {
 
 void ParallelFan::SetViewsDrawnHere(int views) {
     Sync();
-    onCaller_.store(std::clamp(views, 0, kViews), std::memory_order_relaxed);
+    views = std::clamp(views, 0, kViews);
+    onCaller_.store(views > 0 ? views + 1 : 0, std::memory_order_relaxed);
 }
 
 void ParallelFan::Run() {
@@ -194,7 +196,7 @@ void ParallelFan::Run() {
         }
         // Both only changed after a Sync, when this thread is idle.
         const Views views = views_;
-        const int mine = kViews - onCaller_.load(std::memory_order_relaxed);
+        const int mine = kViews - ViewsHere(onCaller_.load(std::memory_order_relaxed));
         for (; tail != head; ++tail) {
             const Entry& e = ring_[tail & (kRing - 1)];
             const Fields f{{e.sourceIP.data(), e.sourceLength},

@@ -29,8 +29,9 @@ class visBitData;
 // goes on with the other views; records reach them in order, so the pictures are the
 // same as when drawn here. Whoever looks at or changes the six windows calls Sync first.
 // When the drawing thread falls behind (packets that each draw long new lines), this
-// thread takes over some of the six for a while; each view is drawn by one thread at a
-// time and changes hands only when both are done, so the pictures stay the same.
+// thread takes back the waterfall and rainfall (below), then some of the six, for a
+// while; each view is drawn by one thread at a time and changes hands only when both are
+// done, so the pictures stay the same.
 // The drawing thread also draws the time sequence, which needs only the record's class
 // (and does nothing but draw), and the length waterfall and bit rainfall while neither
 // saves running images (which only this thread may do) and the rainfall's row needs no
@@ -76,7 +77,7 @@ class ParallelFan {
     void Sync();
     // How many of the six (the last ones) this thread draws itself; Sync changes it as
     // the drawing thread falls behind or keeps up. Setting it syncs first.
-    int ViewsDrawnHere() const { return onCaller_.load(std::memory_order_relaxed); }
+    int ViewsDrawnHere() const { return ViewsHere(onCaller_.load(std::memory_order_relaxed)); }
     void SetViewsDrawnHere(int views);
 
   private:
@@ -125,9 +126,11 @@ class ParallelFan {
     // Where the last record's waterfall and rainfall went: a change waits for the drawing
     // thread, so that their rows stay in order.
     bool rowsThere_ = false;
-    // How many of the six (from the end) this thread draws itself. Changed only when the
-    // drawing thread has drawn everything; it reads it after taking new records.
+    // How much of the work this thread takes back: from 1 the waterfall and rainfall, from 2
+    // also the last steps - 1 of the six. Changed only when the drawing thread has drawn
+    // everything; it reads it after taking new records.
     std::atomic<int> onCaller_{0};
+    static int ViewsHere(int steps) { return steps > 1 ? steps - 1 : 0; }
     // Sleeping and waking, only when one side has nothing to do.
     std::mutex mutex_;
     std::condition_variable workerWake_, syncWake_;
