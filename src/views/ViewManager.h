@@ -77,7 +77,7 @@ class ViewManager : public QObject, public RecordSink {
     visParallelDual& ParallelDual() { return Synced(visParallelDual_); }
     visParallelDual_IPPI& ParallelDualIPPI() { return Synced(visParallelDual_IPPI_); }
     visTimeSequence& TimeSequence() { return Synced(visTimeSequence_); }
-    visRunningPort& RunningPort() { return Use(visRunningPort_); }
+    visRunningPort& RunningPort() { return Synced(visRunningPort_); }
     visBitData& BitData() { return Synced(visBitData_); }
     visWaterfallData& WaterfallData() { return Synced(visWaterfallData_); }
     visTxt& Txt() { return Use(visTxt_); }

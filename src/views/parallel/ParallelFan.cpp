@@ -47,7 +47,10 @@ void ParallelFan::Draw(const Views& v, const Fields& f, int from, int to, bool s
                        bool onDrawingThread) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
-    if (scrolling) v.timeSequence->Plot(f.transportType);
+    if (scrolling) {
+        v.timeSequence->Plot(f.transportType);
+        v.runningPort->Plot(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
+    }
     if (rows) {
         // Only this thread saves running images: the drawing thread gets these two only
         // while none are saved, and must not start to when the box is ticked meanwhile.

@@ -21,6 +21,7 @@ class visParallelIPcustom;
 class visParallelDual;
 class visParallelDual_IPPI;
 class visTimeSequence;
+class visRunningPort;
 class visWaterfallData;
 class visBitData;
 
@@ -32,11 +33,11 @@ class visBitData;
 // thread takes back the waterfall and rainfall (below), then some of the six, for a
 // while; each view is drawn by one thread at a time and changes hands only when both are
 // done, so the pictures stay the same.
-// The drawing thread also draws the time sequence, which needs only the record's class
-// (and does nothing but draw), and the length waterfall and bit rainfall while neither
-// saves running images (which only this thread may do) and the rainfall's row needs no
-// more than the bytes a record carries over: that thread has time to spare when packets
-// are alike.
+// The drawing thread also draws the time sequence and the running port plot, which need
+// only the record's fields (and do nothing but draw), and the length waterfall and bit rainfall
+// while neither saves running images (which only this thread may do) and the rainfall's row needs
+// no more than the bytes a record carries over: that thread has time to spare when packets are
+// alike.
 class ParallelFan {
   public:
     struct Views {
@@ -47,6 +48,7 @@ class ParallelFan {
         visParallelIPPort* ipPort = nullptr;
         visParallelIPcustom* custom = nullptr;
         visTimeSequence* timeSequence = nullptr;
+        visRunningPort* runningPort = nullptr;
         visWaterfallData* waterfall = nullptr;
         visBitData* bitData = nullptr;
         bool operator==(const Views&) const = default;
@@ -106,7 +108,7 @@ class ParallelFan {
     static constexpr std::uint64_t kBehind = 256;
 
     // Draws the parallel views from..to-1 of the six, in their fixed order, with scrolling
-    // the time sequence, and with rows the waterfall and rainfall.
+    // the time sequence and running port plot, and with rows the waterfall and rainfall.
     static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling,
                      bool rows, bool onDrawingThread);
     // Whether the waterfall and rainfall can be drawn on the drawing thread.

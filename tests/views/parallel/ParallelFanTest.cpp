@@ -25,15 +25,18 @@ struct Six {
     visParallelDual dual;
     visParallelDual_IPPI ippi;
     visTimeSequence timeSequence;
+    visRunningPort runningPort;
     visWaterfallData waterfall;
     visBitData bitData;
     ParallelFan::Views Views() {
-        return {&dual, &ippi, &port, &ip, &ipPort, &custom, &timeSequence, &waterfall, &bitData};
+        return {&dual,   &ippi,         &port,        &ip,        &ipPort,
+                &custom, &timeSequence, &runningPort, &waterfall, &bitData};
     }
     std::vector<PlotSurface*> Surfaces() {
-        return {&port.Surface(),         &ip.Surface(),        &ipPort.Surface(),
-                &custom.Surface(),       &dual.Surface(),      &ippi.Surface(),
-                &timeSequence.Surface(), &waterfall.Surface(), &bitData.Surface()};
+        return {&port.Surface(),         &ip.Surface(),          &ipPort.Surface(),
+                &custom.Surface(),       &dual.Surface(),        &ippi.Surface(),
+                &timeSequence.Surface(), &runningPort.Surface(), &waterfall.Surface(),
+                &bitData.Surface()};
     }
 };
 
@@ -127,6 +130,7 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
                 PlotSurface& s = six->port.Surface();
                 s.Resize(s.Width() + 13, s.Height() + 7);
                 six->custom.Text1(2)->setText("192.168.1.3");
+                six->runningPort.cmbVerticalType()->setCurrentIndex(RunningPortPlot::ExternalIP);
             }
         }
         if (b % 2 == 1) {
