@@ -103,9 +103,11 @@ class ParallelFan {
 
     static constexpr int kViews = 6;
     static constexpr int kMostOnCaller = 3;
-    // Records behind at a Sync that hand one more view to this thread; fewer than one
-    // handover's worth (the drawing thread had drawn all it was given) hand one back.
-    static constexpr std::uint64_t kBehind = 256;
+    // Records behind at a Sync that hand one more step of work to this thread (about a
+    // fifth of a full batch: waiting for fewer costs less than drawing more here); fewer
+    // than one handover's worth (the drawing thread had drawn all it was given) hand one
+    // back.
+    static constexpr std::uint64_t kBehind = 768;
 
     // Draws the parallel views from..to-1 of the six, in their fixed order, with scrolling
     // the time sequence and running port plot, and with rows the waterfall and rainfall.
