@@ -78,6 +78,14 @@ TEST(HeaderLog, CountsCharactersNotBytes) {
     noBreak.Add("y");
     EXPECT_EQ(noBreak.Text().substr(0, 2), "\xc3\xa9");  // a whole character went, not a byte
     EXPECT_EQ(HeaderLog::CharacterCount(noBreak.Text()), 3001u - 1 + 3);
+    // Counted a word at a time: at every alignment, with three- and four-byte characters.
+    const std::string text =
+        "a\xe2\x82\xac"
+        "b\xf0\x9f\x98\x80\xc3\xa9"
+        "cdefghij";
+    for (std::size_t from = 0; from < 8; ++from) {
+        EXPECT_EQ(HeaderLog::CharacterCount(std::string(from, 'z') + text + text), from + 2 * 13);
+    }
 }
 
 TEST(HeaderView, TheBoxShowsTheLogAndWhatTheUserTypesBecomesTheLog) {
