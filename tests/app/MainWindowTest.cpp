@@ -16,6 +16,8 @@ namespace lumeno {
 namespace {
 
 using test::Addr;
+using test::ExpectContains;
+using test::WaitUntil;
 
 // A capture file of n TCP packets from 10.0.0.1:80 to 192.168.1.101:1025, 1 ms apart.
 std::string SmallCapture(const std::string& name, int n = 20) {
@@ -25,9 +27,7 @@ std::string SmallCapture(const std::string& name, int n = 20) {
         s.sourcePort = static_cast<std::uint16_t>(80 + i % 3);
         frames.push_back({1000.0 + i * 1e-3, test::Ethernet(test::Ipv4(s))});
     }
-    const std::string path = test::TempPath(name);
-    test::WriteCaptureFile(path, linktype::kEthernet, frames);
-    return path;
+    return test::WriteEthernetFile(name, frames);
 }
 
 std::set<QString> VisibleViewCaptions() {
@@ -36,13 +36,6 @@ std::set<QString> VisibleViewCaptions() {
         if (w->isVisible() && dynamic_cast<ViewWindow*>(w)) captions.insert(w->windowTitle());
     }
     return captions;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) QTest::qWait(5);
-    return done();
 }
 
 void ExpectIdle(frmMain& w) {
@@ -90,7 +83,7 @@ TEST(MainWindow, ReplaysAFileAndReturnsToIdleAtItsEnd) {
     ExpectIdle(w);
     EXPECT_EQ(w.Counts().accepted, 20u);
     EXPECT_EQ(w.Counts().incomingTCP, 20u);
-    EXPECT_TRUE(w.MessageText().contains("End of capture file")) << w.MessageText().toStdString();
+    ExpectContains(w.MessageText(), {"End of capture file"});
 }
 
 TEST(MainWindow, StopReturnsToTheStartUpState) {
@@ -112,7 +105,7 @@ TEST(MainWindow, ATextThatIsNoAdapterNorFileIsReported) {
     w.StartCapture();
     EXPECT_FALSE(w.IsCapturing());
     ExpectIdle(w);
-    EXPECT_TRUE(w.MessageText().contains("eth99-does-not-exist")) << w.MessageText().toStdString();
+    ExpectContains(w.MessageText(), {"eth99-does-not-exist"});
 
     // A file that is not a capture: libpcap's reason, and still idle.
     const QString notes = QString::fromStdString(test::TempPath("notes.txt"));
@@ -123,7 +116,7 @@ TEST(MainWindow, ATextThatIsNoAdapterNorFileIsReported) {
     w.cmbInterface()->setEditText(notes);
     w.StartCapture();
     EXPECT_FALSE(w.IsCapturing());
-    EXPECT_TRUE(w.MessageText().contains("notes.txt")) << w.MessageText().toStdString();
+    ExpectContains(w.MessageText(), {"notes.txt"});
 
     // And it goes on working: a good file afterwards replays.
     w.SetReplaySpeed(0);
@@ -142,8 +135,7 @@ TEST(MainWindow, TheFilterFieldFiltersAndAnInvalidOneKeepsTheWindowIdle) {
     w.StartCapture();
     EXPECT_FALSE(w.IsCapturing());
     ExpectIdle(w);
-    EXPECT_TRUE(w.MessageText().contains("Invalid capture filter"))
-        << w.MessageText().toStdString();
+    ExpectContains(w.MessageText(), {"Invalid capture filter"});
 
     // Source ports run 80, 81, 82, 80, …: seven of the twenty are port 80.
     w.txtFilter()->setText("src port 80");
@@ -256,7 +248,7 @@ TEST(MainWindow, ASnapshotWritesTenImagesWithOneTimestamp) {
     EXPECT_EQ(seen, suffixes);
     EXPECT_EQ(QImage(dir.filePath(result.timestamp + "_parallel_port.bmp")).pixel(50, 5),
               qRgb(0, 255, 0));
-    EXPECT_TRUE(w.MessageText().contains("Saved 10 images")) << w.MessageText().toStdString();
+    ExpectContains(w.MessageText(), {"Saved 10 images"});
 
     // Saving again in the same second overwrites the same ten names.
     const SnapshotResult again = w.SaveSnapshots();
@@ -274,9 +266,8 @@ TEST(MainWindow, AnUnwritableSnapshotDirectoryIsReported) {
         EXPECT_TRUE(result.written.isEmpty());
         EXPECT_EQ(result.failures.size(), 10);
         const QString message = w.MessageText();
-        EXPECT_TRUE(message.contains("Saved 0 of 10")) << message.toStdString();
-        EXPECT_TRUE(message.contains(dir + "/" + result.timestamp + "_parallel_port.bmp"))
-            << message.toStdString();
+        ExpectContains(message,
+                       {"Saved 0 of 10", dir + "/" + result.timestamp + "_parallel_port.bmp"});
         EXPECT_FALSE(message.contains("Saved 10"));
     }
 }
@@ -284,21 +275,19 @@ TEST(MainWindow, AnUnwritableSnapshotDirectoryIsReported) {
 TEST(MainWindow, PacketsReachEveryViewOnlyWhenTheyConcernTheMonitoredHost) {
     frmMain w;
     w.SetReplaySpeed(0);
-    std::vector<test::TimedFrame> frames;
     test::Ipv4Fields in, out, other, udp;
     out.source = Addr(192, 168, 1, 101);
     out.destination = Addr(8, 8, 8, 8);
     other.source = Addr(10, 0, 0, 1);
     other.destination = Addr(10, 0, 0, 2);
     udp.protocol = 17;
-    frames.push_back({1, test::Ethernet(test::Ipv4(in))});
-    frames.push_back({2, test::Ethernet(test::Ipv4(out))});
-    frames.push_back({3, test::Ethernet(test::Ipv4(other))});
-    frames.push_back({4, test::Ethernet(test::Ipv4(udp))});
-    frames.push_back({5, test::Ethernet(test::Ipv4(in), {}, 0x0806)});
-    const std::string path = test::TempPath("mixed.pcap");
-    test::WriteCaptureFile(path, linktype::kEthernet, frames);
-    w.cmbInterface()->setEditText(QString::fromStdString(path));
+    const std::vector<test::TimedFrame> frames = {{1, test::Ethernet(test::Ipv4(in))},
+                                                  {2, test::Ethernet(test::Ipv4(out))},
+                                                  {3, test::Ethernet(test::Ipv4(other))},
+                                                  {4, test::Ethernet(test::Ipv4(udp))},
+                                                  {5, test::Ethernet(test::Ipv4(in), {}, 0x0806)}};
+    w.cmbInterface()->setEditText(
+        QString::fromStdString(test::WriteEthernetFile("mixed.pcap", frames)));
     w.StartCapture();
     ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
     const CaptureCounts& c = w.Counts();

@@ -6,11 +6,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QTest>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -23,17 +22,8 @@ namespace {
 
 const QString kHelper = QStringLiteral(LUMENO_CAPTURE_HELPER);
 
-// Runs the event loop until done() or the time is up; says whether done() came true.
-bool RunUntil(const std::function<bool()>& done, int millis) {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    while (!done() && clock.elapsed() < millis) {
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
+using test::ExpectContains;
+using test::WaitUntil;
 
 // Capture through the helper, with the packets and the end of capture recorded.
 struct HelperRun {
@@ -138,8 +128,8 @@ TEST(CaptureHelper, LoopbackPacketsComeBackThroughThePipeFiltered) {
     ::close(sender);
     ::close(receiver);
 
-    EXPECT_TRUE(RunUntil([&] { return run.sink.rows.size() >= kDatagrams; }, 5000));
-    RunUntil([] { return false; }, 100);  // anything that should not come would by now
+    EXPECT_TRUE(WaitUntil([&] { return run.sink.rows.size() >= kDatagrams; }, 5000));
+    QTest::qWait(100);  // anything that should not come would by now
     run.capture.Stop();
     EXPECT_FALSE(run.ended) << run.endMessage.toStdString();
     ASSERT_EQ(run.sink.rows.size(), static_cast<std::size_t>(kDatagrams));
@@ -180,10 +170,8 @@ TEST(CaptureHelper, WithoutTheCapabilityItSaysExactlyWhatToDo) {
         run.capture.Stop();
         GTEST_SKIP() << "the helper has the capability here";
     }
-    EXPECT_TRUE(error.contains("Cannot capture on lo")) << error.toStdString();
-    EXPECT_TRUE(error.contains("sudo setcap cap_net_raw,cap_net_admin=eip "))
-        << error.toStdString();
-    EXPECT_TRUE(error.contains("lumeno-capture")) << error.toStdString();
+    ExpectContains(error, {"Cannot capture on lo", "sudo setcap cap_net_raw,cap_net_admin=eip ",
+                           "lumeno-capture"});
     EXPECT_FALSE(run.capture.IsCapturing());
 }
 
@@ -194,10 +182,9 @@ TEST(CaptureHelper, AStreamCutInsideAPacketEndsCaptureWithAMessage) {
     HelperRun run(FakeHelper(dir, "echo ready 1 >&2\ncat '" + data + "'\nkill -9 $$"));
     QString error;
     ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
-    EXPECT_TRUE(RunUntil([&] { return run.ended; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.ended; }, 5000));
     EXPECT_EQ(run.frames, 2);  // what came whole is still drawn
-    EXPECT_TRUE(run.endMessage.contains("middle of a packet")) << run.endMessage.toStdString();
-    EXPECT_TRUE(run.endMessage.contains("crashed")) << run.endMessage.toStdString();
+    ExpectContains(run.endMessage, {"middle of a packet", "crashed"});
     EXPECT_FALSE(run.capture.IsCapturing());
 }
 
@@ -210,11 +197,11 @@ TEST(CaptureHelper, ADamagedStreamEndsCaptureAndTheHelper) {
     QString error;
     ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
     const qint64 pid = run.capture.HelperProcessId();
-    EXPECT_TRUE(RunUntil([&] { return run.ended; }, 5000));
-    EXPECT_TRUE(run.endMessage.contains("damaged")) << run.endMessage.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return run.ended; }, 5000));
+    ExpectContains(run.endMessage, {"damaged"});
     EXPECT_EQ(run.frames, 0);
     EXPECT_TRUE(
-        RunUntil([&] { return !QDir(QStringLiteral("/proc/%1").arg(pid)).exists(); }, 3000));
+        WaitUntil([&] { return !QDir(QStringLiteral("/proc/%1").arg(pid)).exists(); }, 3000));
 }
 
 TEST(CaptureHelper, StopWhileAPacketIsHalfThereReturnsAtOnce) {
@@ -223,13 +210,13 @@ TEST(CaptureHelper, StopWhileAPacketIsHalfThereReturnsAtOnce) {
     HelperRun run(FakeHelper(dir, "echo ready 1 >&2\ncat '" + data + "'\nexec sleep 30"));
     QString error;
     ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
-    EXPECT_TRUE(RunUntil([&] { return run.frames == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return run.frames == 2; }, 5000));
     QElapsedTimer clock;
     clock.start();
     run.capture.Stop();
     EXPECT_LT(clock.elapsed(), 1500);
     EXPECT_FALSE(run.capture.IsCapturing());
-    RunUntil([] { return false; }, 100);
+    QTest::qWait(100);
     EXPECT_EQ(run.frames, 2);
     EXPECT_FALSE(run.ended);  // stopped by the user: no failure to report
 }
@@ -239,11 +226,11 @@ TEST(CaptureHelper, AHelperThatEndsWithoutAWordIsReported) {
     HelperRun silent(FakeHelper(dir, "exit 3"));
     QString error;
     EXPECT_FALSE(silent.capture.Start(&error));
-    EXPECT_TRUE(error.contains("ended without a word")) << error.toStdString();
+    ExpectContains(error, {"ended without a word"});
 
     HelperRun missing(dir.filePath(QStringLiteral("no-such-helper")));
     EXPECT_FALSE(missing.capture.Start(&error));
-    EXPECT_TRUE(error.contains("missing")) << error.toStdString();
+    ExpectContains(error, {"missing"});
 }
 
 TEST(CaptureFilter, AnInvalidFilterIsRefusedWithLibpcapsWords) {
@@ -251,8 +238,7 @@ TEST(CaptureFilter, AnInvalidFilterIsRefusedWithLibpcapsWords) {
     QString error;
     ASSERT_TRUE(capture.SetFilter(QStringLiteral("udp"), &error));
     EXPECT_FALSE(capture.SetFilter(QStringLiteral("tcp port ("), &error));
-    EXPECT_TRUE(error.contains("Invalid capture filter \"tcp port (\"")) << error.toStdString();
-    EXPECT_TRUE(error.contains("syntax error")) << error.toStdString();
+    ExpectContains(error, {"Invalid capture filter \"tcp port (\"", "syntax error"});
     EXPECT_EQ(capture.Filter(), QStringLiteral("udp"));  // the last good one stays
 }
 
@@ -264,8 +250,7 @@ TEST(CaptureFilter, AFileIsFilteredLikeAnAdapter) {
         s.sourcePort = static_cast<std::uint16_t>(i % 2 ? 80 : 443);
         frames.push_back({1.0 + i, test::Ethernet(test::Ipv4(s))});
     }
-    const std::string path = test::TempPath("filtered.pcap");
-    test::WriteCaptureFile(path, linktype::kEthernet, frames);
+    const std::string path = test::WriteEthernetFile("filtered.pcap", frames);
 
     const test::FileRun udp = test::ReplayFile(path, "192.168.1.101", 0, 10000, "udp");
     ASSERT_TRUE(udp.finished) << udp.startError.toStdString();

@@ -3,18 +3,21 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
 #include "capture/CaptureCtrl.h"
+#include "capture/Decoder.h"
 
 namespace lumeno::test {
 
@@ -167,6 +170,26 @@ std::string TempPath(const std::string& name) {
         std::filesystem::temp_directory_path() / ("lumeno-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
+}
+
+std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames) {
+    const std::string path = TempPath(name);
+    WriteCaptureFile(path, linktype::kEthernet, frames);
+    return path;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) QTest::qWait(5);
+    return done();
+}
+
+void ExpectContains(const QString& text, std::initializer_list<QString> parts) {
+    for (const QString& part : parts) {
+        EXPECT_TRUE(text.contains(part)) << "no \"" << part.toStdString() << "\" in:\n"
+                                         << text.toStdString();
+    }
 }
 
 int BoundSocket(int type, std::uint16_t& port) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,15 @@ struct TimedFrame {
 void WriteCaptureFile(const std::string& path, int linkType, const std::vector<TimedFrame>& frames);
 
 std::string TempPath(const std::string& name);
+
+// Writes the frames as an Ethernet capture file in the temporary folder; gives its path.
+std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames);
+
+// Runs the event loop until done() or the time is up; says whether done() came true.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
+
+// A test failure for each part the text lacks, with the whole text shown.
+void ExpectContains(const QString& text, std::initializer_list<QString> parts);
 
 // A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
 int BoundSocket(int type, std::uint16_t& port);

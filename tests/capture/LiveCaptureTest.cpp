@@ -4,9 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
+#include <QTest>
 
 #include "capture/CaptureCtrl.h"
 #include "capture/CaptureTestSupport.h"
@@ -77,13 +75,7 @@ TEST(LiveCapture, LoopbackTrafficArrivesClassified) {
         }
         return n;
     };
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    while (clock.elapsed() < 5000 && (countUdp() < kDatagrams || countTcp() < 6)) {
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    test::WaitUntil([&] { return countUdp() >= kDatagrams && countTcp() >= 6; }, 5000);
     const CaptureStats stats = capture.Statistics();
     capture.Stop();
 
@@ -104,8 +96,7 @@ TEST(LiveCapture, LoopbackTrafficArrivesClassified) {
 
     // After Stop nothing more is delivered.
     const std::size_t before = sink.rows.size();
-    QTimer::singleShot(50, &loop, &QEventLoop::quit);
-    loop.exec();
+    QTest::qWait(50);
     EXPECT_EQ(sink.rows.size(), before);
 }
 
@@ -117,7 +108,7 @@ TEST(LiveCapture, AnAdapterThatDoesNotExistIsRefusedWithTheReason) {
     QString error;
     EXPECT_FALSE(capture.Start(&error));
     EXPECT_FALSE(capture.IsCapturing());
-    EXPECT_TRUE(error.contains("nosuchadapter0")) << error.toStdString();
+    test::ExpectContains(error, {"nosuchadapter0"});
 }
 
 TEST(LiveCapture, AdapterNamesAndPositions) {

@@ -26,9 +26,7 @@ Bytes ThreeFrameStream() {
         s.sourcePort = static_cast<std::uint16_t>(1000 + i);
         frames.push_back({100.25 + i, test::Ethernet(test::Ipv4(s))});
     }
-    const std::string path = test::TempPath("stream.pcap");
-    test::WriteCaptureFile(path, linktype::kEthernet, frames);
-    return FileBytes(path);
+    return FileBytes(test::WriteEthernetFile("stream.pcap", frames));
 }
 
 std::vector<Bytes> Drain(PcapStreamReader& reader, PcapStreamReader::Status& last) {

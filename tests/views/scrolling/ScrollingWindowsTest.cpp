@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
 #include <vector>
 
+#include "capture/CaptureTestSupport.h"
 #include "packet/Colors.h"
 
 namespace lumeno {
@@ -18,12 +17,7 @@ namespace {
 
 constexpr Rgb kWhite = MakeRgb(255, 255, 255);
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) QTest::qWait(5);
-    return done();
-}
+using test::WaitUntil;
 
 // Resizes a shown window and waits until the layout has run for the size it ends at.
 void ResizeShown(QWidget& w, QSize size) {
