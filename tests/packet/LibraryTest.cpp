@@ -8,42 +8,23 @@ namespace lumeno {
 namespace {
 
 TEST(RoundHalfEven, TiesGoToTheEvenNeighbour) {
-    EXPECT_EQ(RoundHalfEven(0.5), 0);
-    EXPECT_EQ(RoundHalfEven(1.5), 2);
-    EXPECT_EQ(RoundHalfEven(2.5), 2);
-    EXPECT_EQ(RoundHalfEven(100.5), 100);
-    EXPECT_EQ(RoundHalfEven(301.5), 302);
-    EXPECT_EQ(RoundHalfEven(-1.5), -2);
-    EXPECT_EQ(RoundHalfEven(200.003), 200);
-    EXPECT_EQ(RoundHalfEven(301.03), 301);
-    EXPECT_EQ(RoundHalfEven(2.5000001), 3);
+    const std::pair<double, std::int32_t> cases[] = {{0.5, 0},       {1.5, 2},      {2.5, 2},
+                                                     {100.5, 100},   {301.5, 302},  {-1.5, -2},
+                                                     {200.003, 200}, {301.03, 301}, {2.5000001, 3}};
+    for (auto [value, rounded] : cases) EXPECT_EQ(RoundHalfEven(value), rounded) << value;
 }
 
-TEST(ScalePort, ExamplesAtHeight400) {
-    EXPECT_EQ(ScalePort(0, 400), 400);
-    EXPECT_EQ(ScalePort(65535, 400), 0);
-    EXPECT_EQ(ScalePort(32768, 400), 200);  // 200.003
-    EXPECT_EQ(ScalePort(32767, 400), 200);  // 199.997
-    EXPECT_EQ(ScalePort(443, 400), 397);    // 2.704
-}
-
-TEST(ScalePort, OutOfRangePortsGoToTheTopRow) {
-    EXPECT_EQ(ScalePort(70000, 400), 0);
-    EXPECT_EQ(ScalePort(65536, 400), 0);
-    EXPECT_EQ(ScalePort(-1, 400), 0);
-    EXPECT_EQ(ScalePort(std::numeric_limits<std::int32_t>::min(), 400), 0);
-}
-
-TEST(ScalePort, BothEndsOfTheRangeAtManyHeights) {
-    for (std::int16_t h : {1, 2, 3, 7, 201, 400, 1000, 32767}) {
+TEST(ScalePort, ExamplesOutOfRangeAndBothEnds) {
+    // 32768 -> 200.003, 32767 -> 199.997, 443 -> 2.704; out of range goes to the top row.
+    const std::pair<std::int32_t, std::int32_t> at400[] = {
+        {0, 400},     {65535, 0}, {32768, 200},
+        {32767, 200}, {443, 397}, {70000, 0},
+        {65536, 0},   {-1, 0},    {std::numeric_limits<std::int32_t>::min(), 0}};
+    for (auto [port, row] : at400) EXPECT_EQ(ScalePort(port, 400), row) << port;
+    for (std::int16_t h : {0, 1, 2, 3, 7, 201, 400, 1000, 32767}) {
         EXPECT_EQ(ScalePort(0, h), h) << "height " << h;
         EXPECT_EQ(ScalePort(65535, h), 0) << "height " << h;
     }
-}
-
-TEST(ScalePort, HeightZeroGivesRowZero) {
-    EXPECT_EQ(ScalePort(0, 0), 0);
-    EXPECT_EQ(ScalePort(65535, 0), 0);
     EXPECT_EQ(ScaleIP("192.168.1.1", 0), 0);
 }
 
@@ -56,33 +37,27 @@ TEST(ScaleIP, PlacesByTheFirstTwoOctets) {
     EXPECT_EQ(ScaleIP("1.2.3", 400), std::nullopt);
 }
 
-TEST(IPToNumber, FirstOctetTimes256PlusSecond) {
-    EXPECT_EQ(IPToNumber("10.0.0.1"), 2560);
-    EXPECT_EQ(IPToNumber("10.0.255.255"), 2560);
-    EXPECT_EQ(IPToNumber("192.168.1.101"), 49320);
-    EXPECT_EQ(IPToNumber("255.255.255.255"), 65535);
-    EXPECT_EQ(IPToNumber("0.0.0.0"), 0);
-}
-
-TEST(IPToNumber, NeedsFourParts) {
-    EXPECT_EQ(IPToNumber(""), std::nullopt);
-    EXPECT_EQ(IPToNumber("10"), std::nullopt);
-    EXPECT_EQ(IPToNumber("10.1.2"), std::nullopt);
-    EXPECT_EQ(IPToNumber("10.1.2."), 2561);  // four parts, the last empty
-    EXPECT_EQ(IPToNumber("10.1.2.3.4"), 2561);
-}
-
-TEST(IPToNumber, PartsThatDoNotBeginWithADigitReadAsZero) {
-    EXPECT_EQ(IPToNumber("x.5.1.1"), 5);
-    EXPECT_EQ(IPToNumber("10. 5.1.1"), 2560);
-    EXPECT_EQ(IPToNumber("..."), 0);
-    EXPECT_EQ(IPToNumber("12abc.7z.1.1"), 12 * 256 + 7);
-}
-
-TEST(IPToNumber, AbsurdDigitsSaturateInsteadOfOverflowing) {
-    const auto n = IPToNumber("99999999999999999999.99999999999.1.1");
-    ASSERT_TRUE(n.has_value());
-    EXPECT_EQ(*n, std::numeric_limits<std::int32_t>::max());
+// First octet times 256 plus the second; fewer than four parts is no address, and a part
+// that does not begin with a digit reads as zero.
+TEST(IPToNumber, FirstTwoOctetsOfAFourPartText) {
+    const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
+        {"10.0.0.1", 2560},
+        {"10.0.255.255", 2560},
+        {"192.168.1.101", 49320},
+        {"255.255.255.255", 65535},
+        {"0.0.0.0", 0},
+        {"", std::nullopt},
+        {"10", std::nullopt},
+        {"10.1.2", std::nullopt},
+        {"10.1.2.", 2561},  // four parts, the last empty
+        {"10.1.2.3.4", 2561},
+        {"x.5.1.1", 5},
+        {"10. 5.1.1", 2560},
+        {"...", 0},
+        {"12abc.7z.1.1", 12 * 256 + 7},
+        // Absurd digits saturate instead of overflowing.
+        {"99999999999999999999.99999999999.1.1", std::numeric_limits<std::int32_t>::max()}};
+    for (const auto& [text, number] : cases) EXPECT_EQ(IPToNumber(text), number) << text;
 }
 
 TEST(GetTimeStamp, FormatsLocalTime) {
@@ -94,12 +69,9 @@ TEST(GetTimeStamp, FormatsLocalTime) {
     t.tm_min = 39;
     t.tm_sec = 7;
     EXPECT_EQ(FormatTimeStamp(t), "20261205_183907");
+    t = std::tm{};
     t.tm_year = 1999 - 1900;
-    t.tm_mon = 0;
     t.tm_mday = 1;
-    t.tm_hour = 0;
-    t.tm_min = 0;
-    t.tm_sec = 0;
     EXPECT_EQ(FormatTimeStamp(t), "19990101_000000");
 }
 
