@@ -20,19 +20,32 @@ struct ProcessRun {
     QString out, err;
 };
 
-ProcessRun Lumeno(const QStringList& arguments) {
-    QProcess process;
+// The program with no display to show windows on.
+void StartHeadless(QProcess& process, const QStringList& arguments) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(LUMENO_EXECUTABLE), arguments);
+}
+
+ProcessRun Lumeno(const QStringList& arguments) {
+    QProcess process;
+    StartHeadless(process, arguments);
     ProcessRun run;
     if (!process.waitForFinished(120000)) return run;
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
+}
+
+// Every pattern turns up in the summary.
+void ExpectFigures(const QString& out, std::initializer_list<const char*> patterns) {
+    for (const char* pattern : patterns) {
+        EXPECT_TRUE(out.contains(QRegularExpression(pattern))) << pattern << "\n"
+                                                               << out.toStdString();
+    }
 }
 
 std::string MixedCapture() {
@@ -60,11 +73,8 @@ TEST(Headless, ReplaysSavesTheSnapshotsAndSummarises) {
     // The recorded pace would take half a minute: headless runs go as fast as they can.
     const ProcessRun run = Lumeno({"--headless", "--snapshot-dir", dir.path(), file});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression("packets read +31"))) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression("incomingTCP +20"))) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression("outgoingUDP +10"))) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression("dropped as other +1")))
-        << run.out.toStdString();
+    ExpectFigures(
+        run.out, {"packets read +31", "incomingTCP +20", "outgoingUDP +10", "dropped as other +1"});
     const QStringList images = QDir(dir.path()).entryList({"*.bmp"}, QDir::Files);
     EXPECT_EQ(images.size(), 10);
     for (const QString& image : images) {
@@ -80,12 +90,9 @@ TEST(Headless, TheBundledSampleReplaysWithTheFiguresTsharkCounts) {
     const ProcessRun run = Lumeno({"--headless", "--monitor", "192.168.1.101", "--snapshot-dir",
                                    dir.path(), LUMENO_SAMPLE_CAPTURE});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    for (const char* figure : {"packets read +4325", "accepted +4205", "incomingTCP +1699",
-                               "outgoingTCP +1604", "incomingUDP +880", "outgoingUDP +22",
-                               "not the monitored host +48", "dropped as other +72"}) {
-        EXPECT_TRUE(run.out.contains(QRegularExpression(figure))) << figure << "\n"
-                                                                  << run.out.toStdString();
-    }
+    ExpectFigures(run.out, {"packets read +4325", "accepted +4205", "incomingTCP +1699",
+                            "outgoingTCP +1604", "incomingUDP +880", "outgoingUDP +22",
+                            "not the monitored host +48", "dropped as other +72"});
     EXPECT_EQ(QDir(dir.path()).entryList({"*.bmp"}, QDir::Files).size(), 10);
 }
 
@@ -147,17 +154,12 @@ std::map<QString, QImage> Snapshots(const QString& dir) {
 // draws, pixel for pixel. A file replayed in a loop counts every round.
 TEST(Headless, OneDrawingThreadOrTwoGiveTheSamePictures) {
     QTemporaryDir one, two;
-    const ProcessRun a = Lumeno({"--headless", "--threads", "1", "--loop", "3", "--snapshot-dir",
-                                 one.path(), LUMENO_SAMPLE_CAPTURE});
-    const ProcessRun b = Lumeno({"--headless", "--threads", "2", "--loop", "3", "--snapshot-dir",
-                                 two.path(), LUMENO_SAMPLE_CAPTURE});
-    ASSERT_EQ(a.status, 0) << a.err.toStdString();
-    ASSERT_EQ(b.status, 0) << b.err.toStdString();
-    for (const QString& out : {a.out, b.out}) {
-        EXPECT_TRUE(out.contains(QRegularExpression("packets read +12975"))) << out.toStdString();
-        EXPECT_TRUE(out.contains(QRegularExpression("accepted +12615"))) << out.toStdString();
-        EXPECT_TRUE(out.contains(QRegularExpression("rate +[0-9]+ packets/s")));
-        EXPECT_TRUE(out.contains(QRegularExpression("peak memory +[0-9.]+ MB")));
+    for (const auto& [threads, dir] : {std::pair{"1", one.path()}, std::pair{"2", two.path()}}) {
+        const ProcessRun run = Lumeno({"--headless", "--threads", threads, "--loop", "3",
+                                       "--snapshot-dir", dir, LUMENO_SAMPLE_CAPTURE});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        ExpectFigures(run.out, {"packets read +12975", "accepted +12615", "rate +[0-9]+ packets/s",
+                                "peak memory +[0-9.]+ MB"});
     }
     const auto first = Snapshots(one.path()), second = Snapshots(two.path());
     ASSERT_EQ(first.size(), 10u);
@@ -199,14 +201,9 @@ TEST(Headless, CapturesLiveOnLoopbackForTheTimeGiven) {
     ASSERT_GE(sender, 0);
     const sockaddr_in to = test::Loopback(port);
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process.setProcessEnvironment(env);
-    process.start(
-        QStringLiteral(LUMENO_EXECUTABLE),
-        {"--headless", "--capture-on", "lo", "--seconds", "4", "--monitor", "127.0.0.1", "--filter",
-         QStringLiteral("udp port %1").arg(port), "--snapshot-dir", dir.path()});
+    StartHeadless(process, {"--headless", "--capture-on", "lo", "--seconds", "4", "--monitor",
+                            "127.0.0.1", "--filter", QStringLiteral("udp port %1").arg(port),
+                            "--snapshot-dir", dir.path()});
     ASSERT_TRUE(process.waitForStarted());
     for (int i = 0; i < 200 && process.state() == QProcess::Running; ++i) {
         ::sendto(sender, "lumeno", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
