@@ -32,6 +32,15 @@ std::vector<std::pair<int, int>> PixelsOf(const PlotSurface& s, Rgb color) {
 
 using Pixels = std::vector<std::pair<int, int>>;
 
+// The same small linear congruential sequence every run: next(lo, hi) is in [lo, hi].
+struct Random {
+    std::uint32_t seed;
+    int operator()(int lo, int hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
+    }
+};
+
 TEST(PlotSurface, StartsAndErasesToItsBackground) {
     PlotSurface s(4, 3, kBlue);
     EXPECT_EQ(PixelsOf(s, kBlue).size(), 12u);
@@ -75,10 +84,7 @@ TEST(PlotSurface, EverythingIsClippedToTheSurface) {
     s.Line(-5, 5, 15, 5, kRed);
     EXPECT_EQ(PixelsOf(s, kRed).size(), 10u);
     s.Erase();
-    s.Point(-1, 3, kRed);
-    s.Point(3, -1, kRed);
-    s.Point(10, 3, kRed);
-    s.Point(3, 10, kRed);
+    for (auto [x, y] : {std::pair{-1, 3}, {3, -1}, {10, 3}, {3, 10}}) s.Point(x, y, kRed);
     s.Line(0, -1, 10, -1, kRed);  // the row above the surface
     s.Line(20, 20, 30, 30, kRed);
     EXPECT_TRUE(PixelsOf(s, kRed).empty());
@@ -157,11 +163,7 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
     for (auto [kW, kH, lines] : {std::tuple{37, 23, 4000}, std::tuple{1900, 1300, 600}}) {
         PlotSurface s(kW, kH, kBlack);
         std::vector<Rgb> reference(kW * kH, kBlack);
-        std::uint32_t seed = 12345;
-        auto next = [&](int lo, int hi) {
-            seed = seed * 1664525u + 1013904223u;
-            return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
-        };
+        Random next{12345u};
         for (int n = 0; n < lines; ++n) {
             const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
             int x1 = next(-4, kW + 4), y1 = next(-4, kH + 4);
@@ -204,11 +206,7 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
     for (bool columns : {false, true}) {
         PlotSurface fast(kW, kH, kBlack), lines(kW, kH, kBlack);
         fast.SetColumnMajor(columns);
-        std::uint32_t seed = 99;
-        auto next = [&](int lo, int hi) {
-            seed = seed * 1664525u + 1013904223u;
-            return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
-        };
+        Random next{99u};
         for (int n = 0; n < 3000; ++n) {
             const Rgb c = MakeRgb(next(1, 255), 3, next(0, 255));
             const int p = next(-2, kW + 2), a = next(-3, kH + 3), b = next(-3, kH + 3);
@@ -252,11 +250,7 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
 TEST(PlotSurface, PolylinesLookAsIfDrawnAtOnce) {
     constexpr int kW = 31, kH = 19;
     PlotSurface s(kW, kH, kBlack), at(kW, kH, kBlack);
-    std::uint32_t seed = 4242;
-    auto next = [&](int lo, int hi) {
-        seed = seed * 1664525u + 1013904223u;
-        return lo + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(hi - lo + 1));
-    };
+    Random next{4242u};
     std::vector<PlotSurface::Segment> shape;
     auto newShape = [&] {
         shape.resize(static_cast<std::size_t>(next(1, PlotSurface::kMaxPolyline)));
