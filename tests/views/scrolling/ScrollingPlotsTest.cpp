@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "packet/Colors.h"
@@ -38,25 +39,21 @@ std::vector<int> Range(int from, int to) {
     return out;
 }
 
+// Distinct class colours for the test, the user's put back afterwards.
 class ColorsGuard : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_ = {colorIncomingTCP, colorOutgoingTCP, colorIncomingUDP, colorOutgoingUDP,
-                  currentColor};
-        colorIncomingTCP = MakeRgb(1, 0, 0);
-        colorOutgoingTCP = MakeRgb(2, 0, 0);
-        colorIncomingUDP = MakeRgb(3, 0, 0);
-        colorOutgoingUDP = MakeRgb(4, 0, 0);
-        currentColor = kPaint;
+        for (std::size_t i = 0; i < colours_.size(); ++i) {
+            saved_[i] = *colours_[i];
+            *colours_[i] = i < 4 ? MakeRgb(int(i) + 1, 0, 0) : kPaint;
+        }
     }
     void TearDown() override {
-        colorIncomingTCP = saved_[0];
-        colorOutgoingTCP = saved_[1];
-        colorIncomingUDP = saved_[2];
-        colorOutgoingUDP = saved_[3];
-        currentColor = saved_[4];
+        for (std::size_t i = 0; i < colours_.size(); ++i) *colours_[i] = saved_[i];
     }
-    std::vector<Rgb> saved_;
+    const std::array<Rgb*, 5> colours_ = {&colorIncomingTCP, &colorOutgoingTCP, &colorIncomingUDP,
+                                          &colorOutgoingUDP, &currentColor};
+    std::array<Rgb, 5> saved_{};
 };
 
 using TimeSequencePlotTest = ColorsGuard;
