@@ -24,14 +24,13 @@ TEST_F(ColorsTest, LayoutIsRedInTheLowByte) {
 }
 
 TEST_F(ColorsTest, EachClassTakesItsColour) {
-    SetPacketColor("incomingUDP");
-    EXPECT_EQ(currentColor, MakeRgb(192, 64, 0));
-    SetPacketColor("outgoingUDP");
-    EXPECT_EQ(currentColor, MakeRgb(255, 128, 0));
-    SetPacketColor("incomingTCP");
-    EXPECT_EQ(currentColor, MakeRgb(0, 128, 0));
-    SetPacketColor("outgoingTCP");
-    EXPECT_EQ(currentColor, MakeRgb(0, 255, 0));
+    for (auto [type, colour] : {std::pair{"incomingUDP", MakeRgb(192, 64, 0)},
+                                {"outgoingUDP", MakeRgb(255, 128, 0)},
+                                {"incomingTCP", MakeRgb(0, 128, 0)},
+                                {"outgoingTCP", MakeRgb(0, 255, 0)}}) {
+        SetPacketColor(type);
+        EXPECT_EQ(currentColor, colour) << type;
+    }
 }
 
 TEST_F(ColorsTest, OtherTextsLeaveTheColourAlone) {

@@ -27,22 +27,19 @@ bool Blank(const PlotSurface& s) {
 TEST(ParallelScale, PositionsOnA400PixelAxis) {
     PlotSurface surface(300, 400);
     ParallelPlot plot(surface);
-    EXPECT_EQ(plot.ConvertPort(0), 400);
-    EXPECT_EQ(plot.ConvertPort(65535), 0);
-    EXPECT_EQ(plot.ConvertPort(443), 397);
-    EXPECT_EQ(plot.ConvertPort(32767), 200);  // 199.997
-    EXPECT_EQ(plot.ConvertPort(32768), 200);  // 200.003
+    // 32767 -> 199.997, 32768 -> 200.003.
+    for (auto [port, row] : {std::pair{0, 400}, {65535, 0}, {443, 397}, {32767, 200}, {32768, 200}})
+        EXPECT_EQ(plot.ConvertPort(port), row) << port;
     std::int32_t y = -1;
-    for (const char* same : {"10.1.200.7", "10.1.3.4"}) {
-        ASSERT_TRUE(plot.ConvertIP(same, y));
-        EXPECT_EQ(y, 384) << same;
+    // Only the first two octets count.
+    for (auto [address, row] : {std::pair{"10.1.200.7", 384},
+                                {"10.1.3.4", 384},
+                                {"192.168.1.5", 99},
+                                {"255.255.255.255", 0},
+                                {"0.0.0.0", 400}}) {
+        ASSERT_TRUE(plot.ConvertIP(address, y));
+        EXPECT_EQ(y, row) << address;
     }
-    ASSERT_TRUE(plot.ConvertIP("192.168.1.5", y));
-    EXPECT_EQ(y, 99);
-    ASSERT_TRUE(plot.ConvertIP("255.255.255.255", y));
-    EXPECT_EQ(y, 0);
-    ASSERT_TRUE(plot.ConvertIP("0.0.0.0", y));
-    EXPECT_EQ(y, 400);
     // The height is read afresh: a new size gives new positions at once.
     surface.Resize(300, 100);
     EXPECT_EQ(plot.ConvertPort(32768), 50);
@@ -253,12 +250,8 @@ TEST(ParallelLayout, TwoAxisLabelsAt210By440) {
                        {"Internal", 855, LabelBox::kRight}}};
     const ParallelPlaces p = PlaceTwoAxes({210, 440}, labels, 37, 10);
     EXPECT_EQ(p.surface, QRect(0, 20, 210, 380));
-    EXPECT_EQ(p.labels[0].topLeft(), QPoint(0, 5));
-    EXPECT_EQ(p.labels[1].topLeft(), QPoint(0, 400));
-    EXPECT_EQ(p.labels[2].topLeft(), QPoint(210 - 37, 5));
-    EXPECT_EQ(p.labels[3].topLeft(), QPoint(200, 400));
-    EXPECT_EQ(p.labels[4].topLeft(), QPoint(0, 420));
-    EXPECT_EQ(p.labels[5].topLeft(), QPoint(150, 420));
+    const QPoint corners[] = {{0, 5}, {0, 400}, {210 - 37, 5}, {200, 400}, {0, 420}, {150, 420}};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(p.labels[i].topLeft(), corners[i]) << i;
     EXPECT_EQ(p.labels[5].size(), QSize(57, 17));
 }
 
