@@ -113,6 +113,12 @@ Row ToRow(const PacketRecord& r) {
     return row;
 }
 
+void PrintTo(const Row& r, std::ostream* out) {
+    *out << r.transportType << " " << r.sourceMAC << " " << r.sourceIP << ":" << r.sourcePort
+         << " -> " << r.dstMAC << " " << r.dstIP << ":" << r.dstPort << " length " << r.packetLen
+         << ", " << r.packetTxt.size() << " bytes";
+}
+
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed, int timeoutMs,
                    const QString& filter) {
     FileRun run;

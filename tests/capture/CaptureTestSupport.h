@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,11 @@ struct Row {
     std::string transportType;
     int packetLen = 0;
     Bytes packetTxt;
+    bool operator==(const Row&) const = default;
 };
+
+// Shown field by field when a comparison fails (the bytes by their count).
+void PrintTo(const Row& row, std::ostream* out);
 
 Row ToRow(const PacketRecord& record);
 
