@@ -1,17 +1,13 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
-#include <functional>
 #include <iterator>
 
 #include "capture/CaptureCtrl.h"
@@ -95,14 +91,10 @@ std::uint64_t EffectiveCapabilities(qint64 pid) {
 // packets come back through the pipe, the helper holds no capability while it streams,
 // and its figures arrive with the last word it sends.
 TEST(CaptureHelper, LoopbackPacketsComeBackThroughThePipeFiltered) {
-    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-    socklen_t len = sizeof to;
-    ::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &len);
-    const int port = ntohs(to.sin_port);
+    std::uint16_t port = 0;
+    const int receiver = test::BoundSocket(SOCK_DGRAM, port);
+    ASSERT_GE(receiver, 0);
+    const sockaddr_in to = test::Loopback(port);
 
     HelperRun run(kHelper);
     QString error;
@@ -119,11 +111,10 @@ TEST(CaptureHelper, LoopbackPacketsComeBackThroughThePipeFiltered) {
     constexpr int kDatagrams = 25;
     const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
     for (int i = 0; i < kDatagrams; ++i) {
-        ::sendto(sender, "helper test", 11, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(sender, "helper test", 11, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         // Traffic the filter must keep out: to another port.
-        sockaddr_in other = to;
-        other.sin_port = htons(static_cast<std::uint16_t>(port == 9 ? 10 : 9));
-        ::sendto(sender, "x", 1, 0, reinterpret_cast<sockaddr*>(&other), sizeof other);
+        const sockaddr_in other = test::Loopback(port == 9 ? 10 : 9);
+        ::sendto(sender, "x", 1, 0, reinterpret_cast<const sockaddr*>(&other), sizeof other);
     }
     ::close(sender);
     ::close(receiver);
