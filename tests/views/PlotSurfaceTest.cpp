@@ -54,25 +54,25 @@ TEST(PlotSurface, StartsAndErasesToItsBackground) {
     EXPECT_EQ(PixelsOf(s, kBlack).size(), 10u);
 }
 
-TEST(PlotSurface, ALineLeavesOutItsLastPoint) {
-    PlotSurface s(6, 6, kBlack);
-    s.Line(1, 2, 4, 2, kRed);
-    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{1, 2}, {2, 2}, {3, 2}}));
-    s.Erase();
-    s.Line(4, 5, 4, 1, kRed);  // upwards: starts at row 5, stops before row 1
-    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{4, 2}, {4, 3}, {4, 4}, {4, 5}}));
-    s.Erase();
-    s.Line(3, 3, 3, 3, kRed);  // a line of no length draws nothing
-    EXPECT_TRUE(PixelsOf(s, kRed).empty());
-}
-
-TEST(PlotSurface, EndPointsRoundHalvesToEven) {
-    PlotSurface s(10, 3, kBlack);
-    s.Line(0.5f, 1, 3.5f, 1, kRed);  // 0 .. 4
-    EXPECT_EQ(PixelsOf(s, kRed), (Pixels{{0, 1}, {1, 1}, {2, 1}, {3, 1}}));
-    s.Erase();
-    s.Line(1.5f, 0, 2.5f, 0, kRed);  // 2 .. 2: nothing
-    EXPECT_TRUE(PixelsOf(s, kRed).empty());
+// A line leaves out its last point, and its end points round halves to even.
+TEST(PlotSurface, LinesStopBeforeTheirEndRoundedHalfToEven) {
+    struct Case {
+        float x0, y0, x1, y1;
+        Pixels drawn;
+    };
+    const Case cases[] = {
+        {1, 2, 4, 2, {{1, 2}, {2, 2}, {3, 2}}},
+        {4, 5, 4, 1, {{4, 2}, {4, 3}, {4, 4}, {4, 5}}},        // upwards: from row 5, not to row 1
+        {3, 3, 3, 3, {}},                                      // no length: nothing
+        {0.5f, 1, 3.5f, 1, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},  // 0 .. 4
+        {1.5f, 0, 2.5f, 0, {}},                                // 2 .. 2
+    };
+    PlotSurface s(10, 6, kBlack);
+    for (const Case& c : cases) {
+        s.Erase();
+        s.Line(c.x0, c.y0, c.x1, c.y1, kRed);
+        EXPECT_EQ(PixelsOf(s, kRed), c.drawn) << c.x0 << "," << c.y0 << " " << c.x1 << "," << c.y1;
+    }
     s.Point(2.5f, 1.5f, kRed);   // (2, 2)
     s.Point(3.5f, 0.5f, kBlue);  // (4, 0)
     EXPECT_EQ(s.PixelAt(2, 2), kRed);
