@@ -22,12 +22,12 @@ TEST(ColorSettings, DefaultsComeFromTheSwatches) {
     EXPECT_EQ(s.windowTitle(), QStringLiteral("Settings"));
     const Rgb defaults[5] = {MakeRgb(192, 64, 0), MakeRgb(255, 128, 0), MakeRgb(0, 128, 0),
                              MakeRgb(0, 255, 0), MakeRgb(0, 0, 0)};
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(SwatchColor(s, k), defaults[k]);
-    EXPECT_EQ(colorIncomingUDP, defaults[0]);
-    EXPECT_EQ(colorOutgoingUDP, defaults[1]);
-    EXPECT_EQ(colorIncomingTCP, defaults[2]);
-    EXPECT_EQ(colorOutgoingTCP, defaults[3]);
-    EXPECT_EQ(colorBackground, defaults[4]);
+    const Rgb* inUse[5] = {&colorIncomingUDP, &colorOutgoingUDP, &colorIncomingTCP,
+                           &colorOutgoingTCP, &colorBackground};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(SwatchColor(s, k), defaults[k]) << k;
+        EXPECT_EQ(*inUse[k], defaults[k]) << k;
+    }
     QTest::mouseClick(w.btnColor(), Qt::LeftButton);
     EXPECT_TRUE(s.isVisible());
     QTest::mouseClick(s.btnDone(), Qt::LeftButton);
