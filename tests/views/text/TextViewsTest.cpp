@@ -15,7 +15,7 @@ void Print(visTxt& v, std::int32_t sourcePort = 80) {
                   1025, "incomingTCP");
 }
 
-TEST(HeaderLog, LinesCarryTheChosenFieldsEachFollowedByATab) {
+TEST(HeaderLog, LinesCarryTheChosenFieldsEachFollowedByATabOrNothing) {
     visTxt v;
     Print(v);
     EXPECT_EQ(v.LogText(), "10.0.0.1\t80\t192.168.1.101\t1025\tincomingTCP\t");  // no CR LF before
@@ -31,17 +31,16 @@ TEST(HeaderLog, LinesCarryTheChosenFieldsEachFollowedByATab) {
     Print(v, -1);
     EXPECT_EQ(v.LogText(),
               "00:1a:2b:3c:4d:5e\t10.0.0.1\t-1\taa:bb:cc:dd:ee:ff\t192.168.1.101\t1025\t");
-}
-
-TEST(HeaderLog, WithEveryChoiceOffLinesAreEmpty) {
-    visTxt v;
+    // With every choice off lines are empty: an empty log stays empty, a bare CR LF is added
+    // after a line.
     for (int i = 0; i < 7; ++i) v.Settings().Check1(i)->setChecked(false);
+    v.Clear();
     Print(v);
-    EXPECT_EQ(v.LogText(), "");  // an empty log stays empty
+    EXPECT_EQ(v.LogText(), "");
     HeaderLog log;
     log.Add("x\t");
     log.Add("");
-    EXPECT_EQ(log.Text(), "x\t\r\n");  // a bare CR LF at the end
+    EXPECT_EQ(log.Text(), "x\t\r\n");
 }
 
 TEST(HeaderLog, TrimsOneOldestLineOnlyAbove3000Characters) {
