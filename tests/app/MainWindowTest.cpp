@@ -8,7 +8,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 #include <set>
+#include <tuple>
 
 #include "capture/CaptureTestSupport.h"
 
@@ -47,28 +49,19 @@ void ExpectIdle(frmMain& w) {
 TEST(MainWindow, StartsIdleWithTheDefaultViewsShown) {
     frmMain w;
     w.show();
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Lumeno " LUMENO_VERSION));
     EXPECT_EQ(w.txtIP()->text(), QStringLiteral("192.168.1.101"));
-    EXPECT_EQ(w.size(), QSize(647, 317));
     ExpectIdle(w);
-    // The adapter list holds libpcap's adapters in its order, the first one shown.
     ASSERT_GT(w.cmbInterface()->count(), 0);
-    EXPECT_EQ(w.cmbInterface()->count(), static_cast<int>(w.Capture().Adapters().size()));
-    EXPECT_EQ(w.cmbInterface()->currentIndex(), 0);
     EXPECT_EQ(w.cmbInterface()->currentText(), w.Capture().AdapterAt(1)->displayName());
-
     const std::set<QString> expected = {"Port to Port",         "Lumeno Packet Headers",
                                         "Lumeno Packet Length", "External IP to Internal Port",
                                         "Time Sequence Plot",   "bit Rainfall"};
     EXPECT_EQ(VisibleViewCaptions(), expected);
-    const bool defaults[12] = {1, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0, 1};
-    for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(w.chkVis(i)->isChecked(), defaults[i]) << i;
-        EXPECT_EQ(w.chkVis(i)->text(), QString::fromLatin1(kSwitchCaptions[i]));
-    }
 }
 
-TEST(MainWindow, ReplaysAFileAndReturnsToIdleAtItsEnd) {
+// Start locks the fields, the end of the file or Stop unlocks them; the filter field
+// filters, and what the user got wrong is reported while the window stays usable.
+TEST(MainWindow, ReplaysFilesAndReportsWhatCannotStart) {
     frmMain w;
     w.SetReplaySpeed(0);
     const QString path = QString::fromStdString(SmallCapture("replay.pcap", 20));
@@ -76,21 +69,38 @@ TEST(MainWindow, ReplaysAFileAndReturnsToIdleAtItsEnd) {
     QSignalSpy ended(&w, &frmMain::captureEnded);
     QTest::mouseClick(w.Start(), Qt::LeftButton);
     EXPECT_TRUE(w.IsCapturing());
-    EXPECT_FALSE(w.Start()->isEnabled());
-    EXPECT_TRUE(w.Stop()->isEnabled());
-    EXPECT_FALSE(w.txtIP()->isEnabled());
+    EXPECT_FALSE(w.Start()->isEnabled() || w.txtIP()->isEnabled() || w.txtFilter()->isEnabled());
     ASSERT_TRUE(WaitUntil([&] { return ended.count() > 0; }));
     ExpectIdle(w);
-    EXPECT_EQ(w.Counts().accepted, 20u);
     EXPECT_EQ(w.Counts().incomingTCP, 20u);
     ExpectContains(w.MessageText(), {"End of capture file"});
-}
 
-TEST(MainWindow, StopReturnsToTheStartUpState) {
-    frmMain w;
+    // Source ports run 80, 81, 82, 80, …: seven of the twenty are port 80.
+    w.txtFilter()->setText("src port 80");
+    w.StartCapture();
+    ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
+    EXPECT_EQ(w.Counts().accepted, 7u);
+
+    const std::string notes = test::TempPath("notes.txt");
+    std::ofstream(notes) << "hello\n";
+    const std::pair<QString, QString> wrong[] = {
+        {"eth99-does-not-exist", "eth99-does-not-exist"},
+        {QString::fromStdString(notes), "notes.txt"},
+        {path, "Invalid capture filter"},
+    };
+    for (const auto& [source, message] : wrong) {
+        w.cmbInterface()->setEditText(source);
+        w.txtFilter()->setText(message.startsWith("Invalid") ? "tcp port (" : "");
+        w.StartCapture();
+        EXPECT_FALSE(w.IsCapturing());
+        ExpectIdle(w);
+        ExpectContains(w.MessageText(), {message});
+    }
+
     w.SetReplaySpeed(1);
-    w.cmbInterface()->setEditText(QString::fromStdString(SmallCapture("stop.pcap", 5)));
+    w.txtFilter()->clear();
     w.txtIP()->setText("10.");
+    w.cmbInterface()->setEditText(path);
     w.StartCapture();
     ASSERT_TRUE(w.IsCapturing());
     QTest::mouseClick(w.Stop(), Qt::LeftButton);
@@ -99,176 +109,72 @@ TEST(MainWindow, StopReturnsToTheStartUpState) {
     EXPECT_EQ(w.txtIP()->text(), QStringLiteral("10."));
 }
 
-TEST(MainWindow, ATextThatIsNoAdapterNorFileIsReported) {
-    frmMain w;
-    w.cmbInterface()->setEditText("eth99-does-not-exist");
-    w.StartCapture();
-    EXPECT_FALSE(w.IsCapturing());
-    ExpectIdle(w);
-    ExpectContains(w.MessageText(), {"eth99-does-not-exist"});
-
-    // A file that is not a capture: libpcap's reason, and still idle.
-    const QString notes = QString::fromStdString(test::TempPath("notes.txt"));
-    QFile f(notes);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("hello\n");
-    f.close();
-    w.cmbInterface()->setEditText(notes);
-    w.StartCapture();
-    EXPECT_FALSE(w.IsCapturing());
-    ExpectContains(w.MessageText(), {"notes.txt"});
-
-    // And it goes on working: a good file afterwards replays.
-    w.SetReplaySpeed(0);
-    w.cmbInterface()->setEditText(QString::fromStdString(SmallCapture("after.pcap", 3)));
-    w.StartCapture();
-    EXPECT_TRUE(w.IsCapturing());
-    ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
-    EXPECT_EQ(w.Counts().accepted, 3u);
-}
-
-TEST(MainWindow, TheFilterFieldFiltersAndAnInvalidOneKeepsTheWindowIdle) {
-    frmMain w;
-    w.SetReplaySpeed(0);
-    w.cmbInterface()->setEditText(QString::fromStdString(SmallCapture("filter.pcap", 20)));
-    w.txtFilter()->setText("tcp port (");
-    w.StartCapture();
-    EXPECT_FALSE(w.IsCapturing());
-    ExpectIdle(w);
-    ExpectContains(w.MessageText(), {"Invalid capture filter"});
-
-    // Source ports run 80, 81, 82, 80, …: seven of the twenty are port 80.
-    w.txtFilter()->setText("src port 80");
-    w.StartCapture();
-    EXPECT_FALSE(w.txtFilter()->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
-    EXPECT_TRUE(w.txtFilter()->isEnabled());
-    EXPECT_EQ(w.Counts().accepted, 7u);
-}
-
-TEST(MainWindow, AdapterShortcuts) {
-    frmMain w;
-    const int count = static_cast<int>(w.Capture().Adapters().size());
-    ASSERT_GE(count, 1);
-    w.AdapterShortcut(1);
-    EXPECT_EQ(w.Label1()->text(), w.Capture().AdapterAt(1)->displayName());
-    EXPECT_EQ(w.Capture().CurrentAdapter().name, w.Capture().AdapterAt(1)->name);
-    ExpectIdle(w);
-    const QString label = w.Label1()->text();
-    w.AdapterShortcut(count + 1);
-    EXPECT_EQ(w.Label1()->text(), label);  // nothing else changes
-    EXPECT_TRUE(w.MessageText().contains(QString::number(count + 1)));
-    ExpectIdle(w);
-}
-
+// A view closed by the user comes back, as a new window, at the next click of any switch.
 TEST(MainWindow, SwitchesShowAndHideTheirViews) {
     frmMain w;
     w.show();
     ViewWindow* timeSequence = &w.Views().View(kSwitchTimeSequence);
-    EXPECT_FALSE(timeSequence->isVisible());
     QTest::mouseClick(w.chkVis(kSwitchTimeSequence), Qt::LeftButton);
-    EXPECT_TRUE(w.chkVis(kSwitchTimeSequence)->isChecked());
     EXPECT_TRUE(timeSequence->isVisible());
     QTest::mouseClick(w.chkVis(kSwitchTimeSequence), Qt::LeftButton);
     EXPECT_FALSE(timeSequence->isVisible());
 
-    // A view closed by the user comes back, as a new window, at the next click of any switch.
-    ViewWindow* port = &w.Views().View(kSwitchParallelPort);
-    ASSERT_TRUE(port->isVisible());
-    port->close();
+    w.Views().View(kSwitchParallelPort).close();
     QTest::mouseClick(w.chkVis(kSwitchBody), Qt::LeftButton);
-    ViewWindow* again = &w.Views().View(kSwitchParallelPort);
-    EXPECT_TRUE(again->isVisible());
-    EXPECT_EQ(again->windowTitle(), QStringLiteral("Port to Port"));
+    EXPECT_TRUE(w.Views().View(kSwitchParallelPort).isVisible());
     EXPECT_TRUE(w.Views().View(kSwitchBody).isVisible());
-}
-
-TEST(MainWindow, AHiddenViewKeepsWhatItDrewWhenShown) {
-    frmMain w;
-    w.show();
-    PlotSurface& ip = w.Views().ParallelIP().Surface();
-    ip.Line(0, 10, 100, 10, MakeRgb(1, 2, 3));
-    QTest::mouseClick(w.chkVis(kSwitchParallelIP), Qt::LeftButton);
-    ASSERT_TRUE(w.Views().ParallelIP().isVisible());
-    QTest::qWait(30);
-    EXPECT_EQ(ip.PixelAt(50, 10), MakeRgb(1, 2, 3));
 }
 
 TEST(MainWindow, ClearEmptiesEveryViewAndChangesNothingElse) {
     frmMain w;
     w.txtIP()->setText("10.1.");
     ViewManager& v = w.Views();
-    std::vector<PlotSurface*> surfaces = {
-        &v.Parallel().Surface(),       &v.ParallelIP().Surface(),
-        &v.ParallelIPPort().Surface(), &v.ParallelIPcustom().Surface(),
-        &v.ParallelDual().Surface(),   &v.ParallelDualIPPI().Surface(),
-        &v.TimeSequence().Surface(),   &v.RunningPort().Surface(),
-        &v.BitData().Surface(),        &v.WaterfallData().Surface()};
-    for (PlotSurface* s : surfaces) s->Line(0, 1, 50, 1, MakeRgb(200, 0, 0));
+    std::vector<PlotSurface*> surfaces;
+    for (const char* suffix :
+         {"_parallel_port.bmp", "_parallel_PIIP.bmp", "_parallel_IPPI.bmp", "_parallel_IP.bmp",
+          "_time_sequence.bmp", "_running_port.bmp", "_waterfall_length.bmp", "_bitdata.bmp",
+          "_parallel_IP_port.bmp", "_parallel_IPcustom.bmp"}) {
+        surfaces.push_back(&v.GraphBySuffix(suffix)->Surface());
+        surfaces.back()->Line(0, 1, 50, 1, MakeRgb(200, 0, 0));
+    }
     v.Txt().txtPacket()->setPlainText("log");
     v.TxtBody().txtPacketHex()->setPlainText("41 ");
-    v.TxtBody().txtPacketASCII()->setPlainText("A");
     QTest::mouseClick(w.btnClear(), Qt::LeftButton);
-    for (PlotSurface* s : surfaces) {
-        EXPECT_EQ(s->PixelAt(10, 1), s->Background());
-    }
+    for (PlotSurface* s : surfaces) EXPECT_EQ(s->PixelAt(10, 1), s->Background());
     EXPECT_TRUE(v.Txt().txtPacket()->toPlainText().isEmpty());
     EXPECT_TRUE(v.TxtBody().txtPacketHex()->toPlainText().isEmpty());
-    EXPECT_TRUE(v.TxtBody().txtPacketASCII()->toPlainText().isEmpty());
     EXPECT_EQ(w.txtIP()->text(), QStringLiteral("10.1."));
-    EXPECT_TRUE(w.chkVis(kSwitchParallelPort)->isChecked());
     ExpectIdle(w);
 }
 
-TEST(MainWindow, ASnapshotWritesTenImagesWithOneTimestamp) {
+TEST(MainWindow, ASnapshotWritesTenImagesWithOneTimestampOrSaysWhyNot) {
     frmMain w;
     QTemporaryDir dir;
     w.SetSnapshotDir(dir.path());
     w.Views().Parallel().Surface().Line(0, 5, 100, 5, MakeRgb(0, 255, 0));
     const SnapshotResult result = w.SaveSnapshots();
     EXPECT_TRUE(result.failures.isEmpty());
-    ASSERT_EQ(result.written.size(), 10);
     const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 10);
-    const std::set<QString> suffixes = {"_parallel_port.bmp",    "_parallel_PIIP.bmp",
-                                        "_parallel_IPPI.bmp",    "_parallel_IP.bmp",
-                                        "_time_sequence.bmp",    "_running_port.bmp",
-                                        "_waterfall_length.bmp", "_bitdata.bmp",
-                                        "_parallel_IP_port.bmp", "_parallel_IPcustom.bmp"};
-    std::set<QString> seen;
     for (const QString& name : files) {
-        EXPECT_TRUE(name.startsWith(result.timestamp + "_")) << name.toStdString();
-        const QString suffix = name.mid(result.timestamp.size());
-        seen.insert(suffix);
-        const QImage image(dir.filePath(name));
-        ASSERT_FALSE(image.isNull()) << name.toStdString();
-        const PlotSurface& s = w.Views().GraphBySuffix(suffix)->Surface();
-        EXPECT_EQ(image.size(), QSize(s.Width(), s.Height())) << name.toStdString();
+        ASSERT_TRUE(name.startsWith(result.timestamp + "_")) << name.toStdString();
+        GraphWindow* view = w.Views().GraphBySuffix(name.mid(result.timestamp.size()));
+        ASSERT_NE(view, nullptr) << name.toStdString();
+        EXPECT_EQ(QImage(dir.filePath(name)).size(),
+                  QSize(view->Surface().Width(), view->Surface().Height()));
     }
-    EXPECT_EQ(seen, suffixes);
     EXPECT_EQ(QImage(dir.filePath(result.timestamp + "_parallel_port.bmp")).pixel(50, 5),
               qRgb(0, 255, 0));
     ExpectContains(w.MessageText(), {"Saved 10 images"});
 
-    // Saving again in the same second overwrites the same ten names.
-    const SnapshotResult again = w.SaveSnapshots();
-    if (again.timestamp == result.timestamp) {
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 10);
-    }
-}
-
-TEST(MainWindow, AnUnwritableSnapshotDirectoryIsReported) {
-    frmMain w;
     // Not even root may create files in sysfs; a directory that is gone fails for anyone.
-    for (const QString& dir : {QStringLiteral("/sys"), QStringLiteral("/nonexistent/snapshots")}) {
-        w.SetSnapshotDir(dir);
-        const SnapshotResult result = w.SaveSnapshots();
-        EXPECT_TRUE(result.written.isEmpty());
-        EXPECT_EQ(result.failures.size(), 10);
-        const QString message = w.MessageText();
-        ExpectContains(message,
-                       {"Saved 0 of 10", dir + "/" + result.timestamp + "_parallel_port.bmp"});
-        EXPECT_FALSE(message.contains("Saved 10"));
+    for (const QString& bad : {QStringLiteral("/sys"), QStringLiteral("/nonexistent/snapshots")}) {
+        w.SetSnapshotDir(bad);
+        const SnapshotResult failed = w.SaveSnapshots();
+        EXPECT_TRUE(failed.written.isEmpty());
+        EXPECT_EQ(failed.failures.size(), 10);
+        ExpectContains(w.MessageText(),
+                       {"Saved 0 of 10", bad + "/" + failed.timestamp + "_parallel_port.bmp"});
     }
 }
 
@@ -291,13 +197,9 @@ TEST(MainWindow, PacketsReachEveryViewOnlyWhenTheyConcernTheMonitoredHost) {
     w.StartCapture();
     ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
     const CaptureCounts& c = w.Counts();
-    EXPECT_EQ(c.accepted, 3u);
-    EXPECT_EQ(c.incomingTCP, 1u);
-    EXPECT_EQ(c.outgoingTCP, 1u);
-    EXPECT_EQ(c.incomingUDP, 1u);
-    EXPECT_EQ(c.notMonitored, 1u);
-    EXPECT_EQ(c.other, 1u);
-    EXPECT_EQ(w.Capture().Statistics().seen, 5u);
+    EXPECT_EQ(std::tuple(c.accepted, c.incomingTCP, c.outgoingTCP, c.incomingUDP, c.notMonitored,
+                         c.other),
+              std::tuple(3u, 1u, 1u, 1u, 1u, 1u));
 }
 
 }  // namespace
