@@ -16,13 +16,6 @@ class ColorsTest : public testing::Test {
     }
 };
 
-TEST_F(ColorsTest, LayoutIsRedInTheLowByte) {
-    EXPECT_EQ(MakeRgb(0x12, 0x34, 0x56), 0x00563412u);
-    EXPECT_EQ(RedOf(kDefaultIncomingUDP), 192);
-    EXPECT_EQ(GreenOf(kDefaultIncomingUDP), 64);
-    EXPECT_EQ(BlueOf(kDefaultIncomingUDP), 0);
-}
-
 TEST_F(ColorsTest, EachClassTakesItsColour) {
     for (auto [type, colour] : {std::pair{"incomingUDP", MakeRgb(192, 64, 0)},
                                 {"outgoingUDP", MakeRgb(255, 128, 0)},
@@ -39,14 +32,5 @@ TEST_F(ColorsTest, OtherTextsLeaveTheColourAlone) {
         EXPECT_EQ(currentColor, MakeRgb(1, 2, 3)) << '"' << text << '"';
     }
 }
-
-TEST_F(ColorsTest, ANewClassColourAppliesToTheNextPacket) {
-    SetPacketColor("incomingTCP");
-    colorIncomingTCP = MakeRgb(9, 9, 9);
-    EXPECT_EQ(currentColor, kDefaultIncomingTCP);
-    SetPacketColor("incomingTCP");
-    EXPECT_EQ(currentColor, MakeRgb(9, 9, 9));
-}
-
 }  // namespace
 }  // namespace lumeno
