@@ -107,15 +107,5 @@ TEST(PcapStream, WhatNoCaptureCouldHoldEndsTheStreamAsDamaged) {
     }
 }
 
-TEST(PcapStream, AStreamCutInsideARecordIsSeenAsCut) {
-    const Bytes good = ThreeFrameStream();
-    PcapStreamReader reader;
-    reader.Append({good.data(), good.size() - 5});
-    PcapStreamReader::Status last;
-    EXPECT_EQ(Drain(reader, last).size(), 2u);
-    EXPECT_EQ(last, PcapStreamReader::Status::kNeedMore);
-    EXPECT_GT(reader.Buffered(), 0u);  // the caller's sign that the stream ended mid-record
-}
-
 }  // namespace
 }  // namespace lumeno
