@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "capture/CaptureCtrl.h"
 #include "capture/CaptureTestSupport.h"
@@ -35,8 +34,8 @@ bool HaveCaptures() {
 // or to a clear failure.
 TEST(CaptureFiles, EveryRealFileIsReadOrRefusedClearly) {
     REQUIRE_CAPTURES();
-    int files = 0, opened = 0, refused = 0, damaged = 0;
-    std::uint64_t frames = 0, tcpUdp = 0, records = 0;
+    int files = 0, opened = 0;
+    std::uint64_t tcpUdp = 0;
     for (const auto& entry : fs::directory_iterator(LUMENO_CAPTURES_DIR)) {
         const std::string ext = entry.path().extension().string();
         if (ext != ".pcap" && ext != ".pcapng") continue;
@@ -45,7 +44,6 @@ TEST(CaptureFiles, EveryRealFileIsReadOrRefusedClearly) {
         const test::FileRun run = ReplayFile(path, "", 0);
         const QString name = QString::fromStdString(entry.path().filename().string());
         if (!run.started) {
-            ++refused;
             EXPECT_TRUE(run.startError.contains(name)) << run.startError.toStdString();
             EXPECT_GT(run.startError.size(), name.size() + 25) << run.startError.toStdString();
             continue;
@@ -53,103 +51,76 @@ TEST(CaptureFiles, EveryRealFileIsReadOrRefusedClearly) {
         ++opened;
         EXPECT_TRUE(run.finished || run.failed) << path << " did not end";
         EXPECT_TRUE(run.endMessage.contains(name)) << run.endMessage.toStdString();
-        if (run.failed) ++damaged;
-        frames += run.seen;
         tcpUdp += run.tcpUdp;
-        records += run.rows.size();
         // With the empty monitor every TCP and UDP frame is accepted, and every record is
         // the frame's first bytes, never more than were captured.
         EXPECT_EQ(run.rows.size(), run.tcpUdp) << path;
         for (const test::Row& row : run.rows) {
             ASSERT_EQ(static_cast<std::size_t>(row.packetLen), row.packetTxt.size());
             ASSERT_TRUE(row.transportType == "incomingTCP" || row.transportType == "incomingUDP");
-            ASSERT_GE(row.sourcePort, 0);
-            ASSERT_LE(row.sourcePort, 65535);
             ASSERT_FALSE(row.sourceIP.empty());
             ASSERT_FALSE(row.dstIP.empty());
         }
     }
-    std::cout << files << " files: " << opened << " read (" << damaged << " damaged), " << refused
-              << " refused; " << frames << " frames, " << tcpUdp << " TCP/UDP, " << records
-              << " records\n";
     EXPECT_GT(files, 500);
     EXPECT_GT(opened, files * 8 / 10);
     EXPECT_GT(tcpUdp, 1000u);
 }
 
-struct Expected {
-    const char* file;
-    std::uint64_t frames;
-    std::uint64_t tcpUdp;
-};
+std::string Describe(const test::Row& r) {
+    return r.transportType + " " + r.sourceIP + ":" + std::to_string(r.sourcePort) + " " + r.dstIP +
+           ":" + std::to_string(r.dstPort) + " " + std::to_string(r.packetLen);
+}
 
-// Counts of frames and of IPv4 TCP/UDP frames (not later fragments) as tshark reports them.
-TEST(CaptureFiles, CountsAgreeWithTshark) {
+// Counts of frames and of IPv4 TCP/UDP frames (not later fragments), and the first records
+// turned to face the monitor, as tshark shows them.
+TEST(CaptureFiles, CountsAndRecordsAgreeWithTshark) {
     REQUIRE_CAPTURES();
-    const Expected cases[] = {
-        {"802.1ad_QinQ.pcap", 2, 0},          // QinQ-tagged ARP
-        {"tcp-handshake-nano.pcap", 3, 3},    // Linux cooked, nanosecond stamps
-        {"resp_1_benchmark.pcap", 150, 150},  // Linux cooked
-        {"dns-badcookie.pcap", 4, 4},         // BSD loopback
-        {"LINKTYPE_IPV4.pcap", 1, 1},         // raw IPv4
-        {"LINKTYPE_RAW_ipv4.pcap", 1, 1},     // raw
-        {"quic_handshake.pcap", 18, 0},       // loopback, IPv6 only
-        {"babel.pcap", 25, 0},                // Linux cooked, IPv6 only
+    const struct {
+        const char* file;
+        const char* monitor;
+        std::uint64_t frames, tcpUdp;
+        std::vector<std::string> records;
+    } cases[] = {
+        {"802.1ad_QinQ.pcap", "", 2, 0, {}},  // QinQ-tagged ARP
+        {"tcp-handshake-nano.pcap",           // Linux cooked, nanosecond stamps
+         "131.155.215.69",
+         3,
+         3,
+         {"outgoingTCP 137.116.81.94:80 131.155.215.69:46656 76",
+          "incomingTCP 137.116.81.94:80 131.155.215.69:46656 76",
+          "outgoingTCP 137.116.81.94:80 131.155.215.69:46656 68"}},
+        {"resp_1_benchmark.pcap", "", 150, 150, {}},  // Linux cooked
+        {"dns-badcookie.pcap",                        // BSD loopback
+         "127.0.0.1",
+         4,
+         4,
+         {"incomingUDP 127.0.0.1:54954 127.0.0.1:53 72",
+          "incomingUDP 127.0.0.1:53 127.0.0.1:54954 88"}},
+        {"LINKTYPE_IPV4.pcap",
+         "192.168.1.100",
+         1,
+         1,
+         {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
+        {"LINKTYPE_RAW_ipv4.pcap",
+         "192.168.1.100",
+         1,
+         1,
+         {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
+        {"quic_handshake.pcap", "", 18, 0, {}},  // loopback, IPv6 only
+        {"babel.pcap", "", 25, 0, {}},           // Linux cooked, IPv6 only
     };
-    for (const Expected& e : cases) {
-        const test::FileRun run = ReplayFile(Capture(e.file), "", 0);
+    for (const auto& e : cases) {
+        const test::FileRun run = ReplayFile(Capture(e.file), e.monitor, 0);
         ASSERT_TRUE(run.started) << e.file << ": " << run.startError.toStdString();
         EXPECT_TRUE(run.finished) << e.file << ": " << run.endMessage.toStdString();
         EXPECT_EQ(run.seen, e.frames) << e.file;
         EXPECT_EQ(run.tcpUdp, e.tcpUdp) << e.file;
+        ASSERT_GE(run.rows.size(), e.records.size()) << e.file;
+        for (std::size_t i = 0; i < e.records.size(); ++i) {
+            EXPECT_EQ(Describe(run.rows[i]), e.records[i]) << e.file;
+        }
     }
-}
-
-// A record as tshark shows the packet, turned to face the monitored host.
-void ExpectRow(const test::Row& r, const char* type, const char* sourceIP, int sourcePort,
-               const char* dstIP, int dstPort, int packetLen) {
-    EXPECT_EQ(r.transportType, type);
-    EXPECT_EQ(r.sourceIP, sourceIP);
-    EXPECT_EQ(r.sourcePort, sourcePort);
-    EXPECT_EQ(r.dstIP, dstIP);
-    EXPECT_EQ(r.dstPort, dstPort);
-    EXPECT_EQ(r.packetLen, packetLen);
-}
-
-TEST(CaptureFiles, LinuxCookedRecordsMatchTshark) {
-    REQUIRE_CAPTURES();
-    // 131.155.215.69:46656 <-> 137.116.81.94:80, a TCP handshake.
-    const test::FileRun run = ReplayFile(Capture("tcp-handshake-nano.pcap"), "131.155.215.69");
-    ASSERT_EQ(run.rows.size(), 3u);
-    const char* classes[] = {"outgoingTCP", "incomingTCP", "outgoingTCP"};
-    const int lengths[] = {76, 76, 68};
-    for (int i = 0; i < 3; ++i) {
-        ExpectRow(run.rows[i], classes[i], "137.116.81.94", 80, "131.155.215.69", 46656,
-                  lengths[i]);
-    }
-}
-
-TEST(CaptureFiles, RawIpv4RecordMatchesTshark) {
-    REQUIRE_CAPTURES();
-    for (const char* file : {"LINKTYPE_IPV4.pcap", "LINKTYPE_RAW_ipv4.pcap"}) {
-        const test::FileRun run = ReplayFile(Capture(file), "192.168.1.100");
-        ASSERT_EQ(run.rows.size(), 1u) << file;
-        ExpectRow(run.rows[0], "outgoingUDP", "9.9.9.9", 53, "192.168.1.100", 12345, 57);
-        EXPECT_EQ(run.rows[0].sourceMAC, "");
-    }
-}
-
-TEST(CaptureFiles, LoopbackRecordsMatchTshark) {
-    REQUIRE_CAPTURES();
-    const test::FileRun run = ReplayFile(Capture("dns-badcookie.pcap"), "127.0.0.1");
-    ASSERT_EQ(run.rows.size(), 4u);
-    EXPECT_EQ(run.rows[0].transportType, "incomingUDP");
-    EXPECT_EQ(run.rows[0].sourcePort, 54954);
-    EXPECT_EQ(run.rows[0].dstPort, 53);
-    EXPECT_EQ(run.rows[0].packetLen, 72);
-    EXPECT_EQ(run.rows[1].sourcePort, 53);
-    EXPECT_EQ(run.rows[1].dstPort, 54954);
-    EXPECT_EQ(run.rows[1].packetLen, 88);
 }
 
 TEST(CaptureFiles, MissingAndNonCaptureFilesAreRefusedWithTheReason) {
@@ -192,7 +163,7 @@ TEST(CaptureFiles, AFileDamagedInTheMiddleFailsAfterItsGoodPackets) {
     ExpectContains(whole.endMessage, {"5 packets"});
 }
 
-TEST(CaptureFiles, ReplayKeepsTheRecordedPaceScaledBySpeedButNeverWaitsForThePast) {
+TEST(CaptureFiles, ReplayKeepsTheRecordedPaceScaledBySpeed) {
     std::vector<test::TimedFrame> frames;
     for (int i = 0; i < 4; ++i) frames.push_back({5000.0 + 0.2 * i, test::Ethernet(test::Ipv4())});
     const std::string path = test::WriteEthernetFile("paced.pcap", frames);
@@ -206,18 +177,6 @@ TEST(CaptureFiles, ReplayKeepsTheRecordedPaceScaledBySpeedButNeverWaitsForThePas
     EXPECT_EQ(faster.rows.size(), 4u);
     EXPECT_GE(faster.seconds, 0.13);
     EXPECT_LT(faster.seconds, recorded.seconds);
-
-    const test::FileRun max = ReplayFile(path, "", 0);
-    EXPECT_EQ(max.rows.size(), 4u);
-    EXPECT_LT(max.seconds, 0.5);
-
-    // A time stamp going backwards is due at once.
-    const test::Bytes frame = test::Ethernet(test::Ipv4());
-    const test::FileRun back = ReplayFile(
-        test::WriteEthernetFile("backwards.pcap", {{100.0, frame}, {50.0, frame}, {100.1, frame}}),
-        "", 1.0);
-    EXPECT_EQ(back.rows.size(), 3u);
-    EXPECT_LT(back.seconds, 1.0);
 }
 
 TEST(CaptureFiles, StopFromInsideAPacketEventEndsDeliveryAtOnce) {
