@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "capture/CaptureCtrl.h"
 #include "capture/CaptureTestSupport.h"
@@ -80,35 +81,26 @@ TEST(CaptureFiles, CountsAndRecordsAgreeWithTshark) {
         const char* file;
         const char* monitor;
         std::uint64_t frames, tcpUdp;
-        std::vector<std::string> records;
     } cases[] = {
-        {"802.1ad_QinQ.pcap", "", 2, 0, {}},  // QinQ-tagged ARP
-        {"tcp-handshake-nano.pcap",           // Linux cooked, nanosecond stamps
-         "131.155.215.69",
-         3,
-         3,
+        {"802.1ad_QinQ.pcap", "", 2, 0},                      // QinQ-tagged ARP
+        {"tcp-handshake-nano.pcap", "131.155.215.69", 3, 3},  // Linux cooked, nanoseconds
+        {"resp_1_benchmark.pcap", "", 150, 150},              // Linux cooked
+        {"dns-badcookie.pcap", "127.0.0.1", 4, 4},            // BSD loopback
+        {"LINKTYPE_IPV4.pcap", "192.168.1.100", 1, 1},        // raw IPv4
+        {"LINKTYPE_RAW_ipv4.pcap", "192.168.1.100", 1, 1},    // raw
+        {"quic_handshake.pcap", "", 18, 0},                   // loopback, IPv6 only
+        {"babel.pcap", "", 25, 0},                            // Linux cooked, IPv6 only
+    };
+    const std::map<std::string, std::vector<std::string>> records = {
+        {"tcp-handshake-nano.pcap",
          {"outgoingTCP 137.116.81.94:80 131.155.215.69:46656 76",
           "incomingTCP 137.116.81.94:80 131.155.215.69:46656 76",
           "outgoingTCP 137.116.81.94:80 131.155.215.69:46656 68"}},
-        {"resp_1_benchmark.pcap", "", 150, 150, {}},  // Linux cooked
-        {"dns-badcookie.pcap",                        // BSD loopback
-         "127.0.0.1",
-         4,
-         4,
+        {"dns-badcookie.pcap",
          {"incomingUDP 127.0.0.1:54954 127.0.0.1:53 72",
           "incomingUDP 127.0.0.1:53 127.0.0.1:54954 88"}},
-        {"LINKTYPE_IPV4.pcap",
-         "192.168.1.100",
-         1,
-         1,
-         {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
-        {"LINKTYPE_RAW_ipv4.pcap",
-         "192.168.1.100",
-         1,
-         1,
-         {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
-        {"quic_handshake.pcap", "", 18, 0, {}},  // loopback, IPv6 only
-        {"babel.pcap", "", 25, 0, {}},           // Linux cooked, IPv6 only
+        {"LINKTYPE_IPV4.pcap", {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
+        {"LINKTYPE_RAW_ipv4.pcap", {"outgoingUDP 9.9.9.9:53 192.168.1.100:12345 57"}},
     };
     for (const auto& e : cases) {
         const test::FileRun run = ReplayFile(Capture(e.file), e.monitor, 0);
@@ -116,9 +108,11 @@ TEST(CaptureFiles, CountsAndRecordsAgreeWithTshark) {
         EXPECT_TRUE(run.finished) << e.file << ": " << run.endMessage.toStdString();
         EXPECT_EQ(run.seen, e.frames) << e.file;
         EXPECT_EQ(run.tcpUdp, e.tcpUdp) << e.file;
-        ASSERT_GE(run.rows.size(), e.records.size()) << e.file;
-        for (std::size_t i = 0; i < e.records.size(); ++i) {
-            EXPECT_EQ(Describe(run.rows[i]), e.records[i]) << e.file;
+        if (!records.contains(e.file)) continue;
+        const std::vector<std::string>& expected = records.at(e.file);
+        ASSERT_GE(run.rows.size(), expected.size()) << e.file;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(Describe(run.rows[i]), expected[i]) << e.file;
         }
     }
 }
@@ -140,15 +134,13 @@ TEST(CaptureFiles, MissingAndNonCaptureFilesAreRefusedWithTheReason) {
 }
 
 TEST(CaptureFiles, AFileDamagedInTheMiddleFailsAfterItsGoodPackets) {
-    std::vector<test::TimedFrame> frames;
-    for (int i = 0; i < 5; ++i) frames.push_back({1000.0 + i, test::Ethernet(test::Ipv4())});
-    const std::string good = test::WriteEthernetFile("good.pcap", frames);
+    const test::Bytes frame = test::Ethernet(test::Ipv4());
+    const std::string good =
+        test::WriteEthernetFile("good.pcap", std::vector<test::TimedFrame>(5, {1, frame}));
     // Cut the file in the middle of the fourth record's bytes.
-    const auto size = fs::file_size(good);
-    const auto recordSize = (size - 24) / 5;
     const std::string cut = test::TempPath("cut.pcap");
     fs::copy_file(good, cut, fs::copy_options::overwrite_existing);
-    fs::resize_file(cut, 24 + 3 * recordSize + 20);
+    fs::resize_file(cut, 24 + 3 * (16 + frame.size()) + 20);
 
     const test::FileRun run = ReplayFile(cut, "192.168.1.101");
     ASSERT_TRUE(run.started);
