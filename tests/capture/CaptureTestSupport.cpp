@@ -34,7 +34,7 @@ void Put32(Bytes& b, std::uint32_t v) {
 
 Bytes Ipv4(const Ipv4Fields& s) {
     Bytes b;
-    const std::size_t header = std::size_t(s.ihl < 0 ? 0 : s.ihl) * 4;
+    const std::size_t header = std::size_t(s.ihl) * 4;
     const std::size_t total = std::max<std::size_t>(header, 20) + 4 + s.payload;
     b.push_back(std::uint8_t((s.version << 4) | (s.ihl & 0x0F)));
     b.push_back(0);
@@ -78,9 +78,9 @@ Bytes LinuxSll(const Bytes& payload, std::uint16_t addrLen, std::uint16_t protoc
     return b;
 }
 
-Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen, std::uint16_t protocol) {
+Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen) {
     Bytes b;
-    Put16(b, protocol);
+    Put16(b, 0x0800);
     Put16(b, 0);
     Put32(b, 2);  // interface index
     Put16(b, 1);  // ARPHRD_ETHER

@@ -41,7 +41,7 @@ Bytes Ipv4(const Ipv4Fields& fields = {});
 Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},
                std::uint16_t etherType = 0x0800);
 Bytes LinuxSll(const Bytes& payload, std::uint16_t addrLen = 6, std::uint16_t protocol = 0x0800);
-Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen = 6, std::uint16_t protocol = 0x0800);
+Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen = 6);
 Bytes BsdLoopback(const Bytes& payload, bool networkOrder);
 
 inline const Bytes kSrcMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
