@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <map>
+
+#include "capture/CaptureTestSupport.h"
 
 namespace lumeno {
 namespace {
@@ -120,6 +125,50 @@ TEST(Headless, TheProbeReportsTheEventLoopAndAStopEndsAFullSpeedReplay) {
     ASSERT_TRUE(read.hasMatch());
     EXPECT_GT(read.captured(1).toLongLong(), 0);
     EXPECT_LT(read.captured(1).toLongLong(), 100000LL * 4325);
+}
+
+// Live on loopback for the time given, with a record line per accepted packet: the
+// datagrams sent to the monitored 127.0.0.1 arrive incoming, oriented to face it.
+TEST(Headless, CapturesLiveOnLoopbackAndPrintsItsRecords) {
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    QTemporaryDir dir;
+    std::uint16_t port = 0, sendPort = 0;
+    const int receiver = test::BoundSocket(SOCK_DGRAM, port);
+    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
+    ASSERT_TRUE(receiver >= 0 && sender >= 0);
+    const sockaddr_in to = test::Loopback(port);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(LUMENO_EXECUTABLE),
+                  {"--headless", "--records", "--capture-on", "lo", "--seconds", "3", "--monitor",
+                   "127.0.0.1", "--filter", QStringLiteral("udp dst port %1").arg(port),
+                   "--snapshot-dir", dir.path()});
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 150 && process.state() == QProcess::Running; ++i) {
+        ::sendto(sender, "lumeno", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        QTest::qWait(40);
+    }
+    ::close(sender);
+    ::close(receiver);
+    ASSERT_TRUE(process.state() == QProcess::NotRunning || process.waitForFinished(30000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    ASSERT_EQ(process.exitCode(), 0) << err.toStdString();
+    const QStringList lines =
+        QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty()) << err.toStdString();
+    EXPECT_LE(lines.size(), 150);
+    const QString record = QStringLiteral(
+                               "^incomingUDP\t[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%1\t"
+                               "[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%2\t48$")
+                               .arg(sendPort)
+                               .arg(port);
+    for (const QString& line : lines) {
+        ASSERT_TRUE(QRegularExpression(record).match(line).hasMatch()) << line.toStdString();
+    }
+    ExpectFigures(err, {QString("accepted +%1\n").arg(lines.size()).toUtf8().constData(),
+                        "lost by the kernel +0\n"});
 }
 
 }  // namespace
