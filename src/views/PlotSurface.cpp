@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <type_traits>
+#include <utility>
 
 #include "packet/Library.h"
 
@@ -59,6 +60,30 @@ inline void Walk(int dMajor, int dMinor, Visit&& visit) {
 // Longest line whose pixels are placed in fixed point rather than walked (error bound below).
 constexpr int kExactSteps = 1 << 15;
 
+// A line's pixels in the tiles: pixel i lies at major coordinate c + Dir * i and at minor
+// offset minor[m >> 48], m = m0 + i * s (s < 0 for a line whose minor coordinate falls; see
+// DrawLine). Along the major axis the next pixel in a tile is Dir * Near bytes on and the
+// next tile Dir * far bytes, so inside a tile a pixel costs a shift, a load and a store.
+// Kept out of line: inlined, its loop would share the registers of the line's set-up.
+template <int Dir, int Near>
+[[gnu::noinline]] void TileRun(std::uint8_t* tiles, std::ptrdiff_t far, const std::ptrdiff_t* major,
+                               int c, const std::ptrdiff_t* minor, int n, std::int64_t m,
+                               std::int64_t s, std::uint8_t number) {
+    int i = 0;
+    const int lead = std::min(n, Dir > 0 ? (8 - (c & 7)) & 7 : ((c & 7) + 1) & 7);
+    for (; i < lead; ++i, m += s) tiles[major[c + Dir * i] + minor[m >> 48]] = number;
+    if (n - i >= 8) {
+        std::uint8_t* tile = tiles + major[c + Dir * i];
+        for (; i + 8 <= n; i += 8, tile += Dir * far) {
+            [&]<int... K>(std::integer_sequence<int, K...>) {
+                ((tile[Dir * Near * K + minor[m >> 48]] = number, m += s), ...);
+            }
+            (std::make_integer_sequence<int, 8>{});
+        }
+    }
+    for (; i < n; ++i, m += s) tiles[major[c + Dir * i] + minor[m >> 48]] = number;
+}
+
 }  // namespace
 
 PlotSurface::PlotSurface(int width, int height, Rgb background) : background_(background) {
@@ -69,13 +94,14 @@ void PlotSurface::Resize(int width, int height) {
     width_ = std::max(0, width);
     height_ = std::max(0, height);
     columns_.clear();
+    tiles_.clear();
     if (width_ == 0 || height_ == 0) {
         image_ = QImage();
         bits_ = nullptr;
         xStride_ = yStride_ = 0;
     } else {
         image_ = QImage(width_, height_, QImage::Format_RGB32);
-        if (columnMajor_) {
+        if (layout_ == Layout::kColumns) {
             columns_.resize(static_cast<std::size_t>(width_) * height_);
             bits_ = columns_.data();
             xStride_ = height_;
@@ -85,26 +111,63 @@ void PlotSurface::Resize(int width, int height) {
             xStride_ = 1;
             yStride_ = image_.bytesPerLine() / 4;
         }
+        if (layout_ == Layout::kTiles) {
+            tileRowBytes_ = static_cast<std::ptrdiff_t>((width_ + 7) / 8) * 64;
+            tiles_.resize(static_cast<std::size_t>(tileRowBytes_) * ((height_ + 7) / 8));
+            tileX_.resize(width_);
+            tileY_.resize(height_);
+            for (int x = 0; x < width_; ++x) tileX_[x] = (x >> 3) * 64 + (x & 7);
+            for (int y = 0; y < height_; ++y) tileY_[y] = (y >> 3) * tileRowBytes_ + (y & 7) * 8;
+        }
     }
     Erase();
 }
 
-void PlotSurface::SetColumnMajor(bool columns) {
-    columnMajor_ = columns;
+void PlotSurface::SetLayout(Layout layout) {
+    layout_ = layout;
     Resize(width_, height_);
 }
 
 void PlotSurface::Erase() {
     pendingCount_ = 0;  // drawn before the erase, so gone with it
     spanPending_ = false;
-    if (columnMajor_) {
-        std::fill(columns_.begin(), columns_.end(), ToQRgb(background_));
+    const std::uint32_t background = ToQRgb(background_);
+    tiled_ = !tiles_.empty();  // back in the tiles, should a full palette have left them
+    if (tiled_) {
+        std::fill(tiles_.begin(), tiles_.end(), std::uint8_t{0});
+        palette_.assign(1, background);
+        lastPixel_ = background;
+        lastNumber_ = 0;
+        imageStale_ = true;
+    } else if (layout_ == Layout::kColumns) {
+        std::fill(columns_.begin(), columns_.end(), background);
         imageStale_ = true;
     } else if (bits_) {
-        image_.fill(ToQRgb(background_));
+        image_.fill(background);
     }
     changed_ = true;
     ++version_;
+}
+
+int PlotSurface::TileNumber(std::uint32_t pixel) {
+    if (pixel == lastPixel_) return lastNumber_;
+    auto known = std::find(palette_.begin(), palette_.end(), pixel);
+    if (known == palette_.end()) {
+        if (palette_.size() == 256) {
+            LeaveTiles();
+            return -1;
+        }
+        palette_.push_back(pixel);
+        known = palette_.end() - 1;
+    }
+    lastPixel_ = pixel;
+    lastNumber_ = static_cast<std::uint8_t>(known - palette_.begin());
+    return lastNumber_;
+}
+
+void PlotSurface::LeaveTiles() {
+    WriteImage();
+    tiled_ = false;
 }
 
 void PlotSurface::Polyline(std::span<const Segment> segments, Rgb color) {
@@ -140,19 +203,30 @@ void PlotSurface::FlushPending() const {
     self->version_ = version;
 }
 
-const QImage& PlotSurface::Image() const {
-    Flush();
-    if (imageStale_ && columnMajor_ && !image_.isNull()) {
-        const int stride = image_.bytesPerLine() / 4;
+void PlotSurface::WriteImage() {
+    if (imageStale_ && !image_.isNull()) {
+        const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
         auto* out = reinterpret_cast<std::uint32_t*>(image_.bits());
-        for (int x = 0; x < width_; ++x) {
-            const std::uint32_t* column =
-                columns_.data() + static_cast<std::ptrdiff_t>(x) * height_;
-            for (int y = 0; y < height_; ++y)
-                out[static_cast<std::ptrdiff_t>(y) * stride + x] = column[y];
+        if (tiled_) {
+            for (int y = 0; y < height_; ++y) {
+                std::uint32_t* row = out + y * stride;
+                const std::uint8_t* tileRow = tiles_.data() + tileY_[y];
+                for (int x = 0; x < width_; ++x) row[x] = palette_[tileRow[tileX_[x]]];
+            }
+        } else if (layout_ == Layout::kColumns) {
+            for (int x = 0; x < width_; ++x) {
+                const std::uint32_t* column =
+                    columns_.data() + static_cast<std::ptrdiff_t>(x) * height_;
+                for (int y = 0; y < height_; ++y) out[y * stride + x] = column[y];
+            }
         }
     }
     imageStale_ = false;
+}
+
+const QImage& PlotSurface::Image() const {
+    Flush();
+    const_cast<PlotSurface*>(this)->WriteImage();  // what the picture already is
     return image_;
 }
 
@@ -186,29 +260,12 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
     const int dx = std::abs(ex - x), dy = std::abs(ey - y);
     const int sx = ex > x ? 1 : -1, sy = ey > y ? 1 : -1;
     const std::uint32_t pixel = ToQRgb(color);
-    changed_ = true;
-    imageStale_ = columnMajor_;
-    ++version_;
-    // The pixels covered lie between the start and the end, the end's major coordinate
-    // excluded; when all of them are on the surface, walk a pointer without bounds checks.
+    const int number = tiled_ ? TileNumber(pixel) : -1;
+    MarkDrawn();
     const bool shallow = dx >= dy;
     const int dMajor = shallow ? dx : dy, dMinor = shallow ? dy : dx;
-    // The last pixel's minor offset, as the loop below works it out: a line that ends on
-    // the far edge has its end point just off the surface but its last pixel on it.
-    const int lastMinor = dMajor == 0
-                              ? 0
-                              : static_cast<int>((static_cast<std::int64_t>(dMajor - 1) * dMinor +
-                                                  (dMajor - 1 - dMajor / 2)) /
-                                                 dMajor);
-    const int lastX = shallow ? ex - sx : x + sx * lastMinor;
-    const int lastY = shallow ? y + sy * lastMinor : ey - sy;
-    const bool inside = std::min(x, lastX) >= 0 && std::max(x, lastX) < width_ &&
-                        std::min(y, lastY) >= 0 && std::max(y, lastY) < height_;
     if (dMajor == 0) return;
-    if (inside && dMajor < kExactSteps) {
-        std::uint32_t* p = At(x, y);
-        const std::ptrdiff_t stepX = sx * xStride_, stepY = sy * yStride_;
-        const std::ptrdiff_t major = shallow ? stepX : stepY, minor = shallow ? stepY : stepX;
+    if (dMajor < kExactSteps) {
         // Bresenham's i-th pixel is floor((i * dMinor + c) / dMajor) minor steps along,
         // c = dMajor - 1 - dMajor / 2. Worked out in 16.48 fixed point, no pixel's place
         // waits on the last one's, nor on a branch that the slope makes as good as random:
@@ -217,16 +274,59 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
         // than any exact value's distance (at least 2^48 / dMajor) from the next whole step:
         // the floor is exact.
         const std::uint64_t unit = ((std::uint64_t{1} << 48) + dMajor - 1) / dMajor;
-        std::uint64_t at = static_cast<std::uint64_t>(dMajor - 1 - dMajor / 2) * unit;
+        const std::uint64_t start = static_cast<std::uint64_t>(dMajor - 1 - dMajor / 2) * unit;
         const std::uint64_t step = static_cast<std::uint64_t>(dMinor) * unit;
-        for (int i = 0; i < dMajor; ++i, p += major, at += step) {
-            p[static_cast<std::ptrdiff_t>(at >> 48) * minor] = pixel;
+        // The pixels covered lie between the start and the last one, whose major coordinate
+        // is one short of the end's: a line that ends on the far edge has its end point just
+        // off the surface but its last pixel on it. When all of them are on the surface, no
+        // pixel needs a bounds check.
+        const int lastMinor = static_cast<int>((start + (dMajor - 1) * step) >> 48);
+        const int lastX = shallow ? ex - sx : x + sx * lastMinor;
+        const int lastY = shallow ? y + sy * lastMinor : ey - sy;
+        if (std::min(x, lastX) >= 0 && std::max(x, lastX) < width_ && std::min(y, lastY) >= 0 &&
+            std::max(y, lastY) < height_) {
+            if (tiled_) {
+                // A falling minor coordinate, start - floor(A / 2^48), is start plus
+                // floor((2^48 - 1 - A) / 2^48), which an arithmetic shift gives as it is.
+                const bool rising = shallow ? sy > 0 : sx > 0;
+                const auto a = static_cast<std::int64_t>(start);
+                const auto s = static_cast<std::int64_t>(step);
+                const std::int64_t m = rising ? a : (std::int64_t{1} << 48) - 1 - a;
+                const std::uint8_t n = static_cast<std::uint8_t>(number);
+                std::uint8_t* tiles = tiles_.data();
+                if (shallow) {
+                    const std::ptrdiff_t* minor = tileY_.data() + y;
+                    sx > 0 ? TileRun<1, 1>(tiles, 64, tileX_.data(), x, minor, dMajor, m,
+                                           rising ? s : -s, n)
+                           : TileRun<-1, 1>(tiles, 64, tileX_.data(), x, minor, dMajor, m,
+                                            rising ? s : -s, n);
+                } else {
+                    const std::ptrdiff_t* minor = tileX_.data() + x;
+                    sy > 0 ? TileRun<1, 8>(tiles, tileRowBytes_, tileY_.data(), y, minor, dMajor, m,
+                                           rising ? s : -s, n)
+                           : TileRun<-1, 8>(tiles, tileRowBytes_, tileY_.data(), y, minor, dMajor,
+                                            m, rising ? s : -s, n);
+                }
+                return;
+            }
+            std::uint32_t* p = At(x, y);
+            const std::ptrdiff_t stepX = sx * xStride_, stepY = sy * yStride_;
+            const std::ptrdiff_t major = shallow ? stepX : stepY, minor = shallow ? stepY : stepX;
+            std::uint64_t at = start;
+            for (int i = 0; i < dMajor; ++i, p += major, at += step) {
+                p[static_cast<std::ptrdiff_t>(at >> 48) * minor] = pixel;
+            }
+            return;
         }
-        return;
     }
     const int mx = shallow ? sx : 0, my = shallow ? 0 : sy;
     Walk(dMajor, dMinor, [&](bool minorStep) {
-        Plot(x, y, pixel);
+        if (!tiled_) {
+            Plot(x, y, pixel);
+        } else if (static_cast<unsigned>(x) < static_cast<unsigned>(width_) &&
+                   static_cast<unsigned>(y) < static_cast<unsigned>(height_)) {
+            tiles_[tileX_[x] + tileY_[y]] = static_cast<std::uint8_t>(number);
+        }
         x += mx;
         y += my;
         if (minorStep) {
@@ -278,10 +378,9 @@ void PlotSurface::ColumnSpan(int x, int y0, int y1, Rgb color) {
 
 void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
     Flush();
+    if (tiled_) LeaveTiles();  // the tiles are for lines; anything else is drawn in rows
     if (!bits_ || from == to) return;
-    changed_ = true;
-    imageStale_ = columnMajor_;
-    ++version_;
+    MarkDrawn();
     const int across = column ? width_ : height_, along = column ? height_ : width_;
     int first, end;
     if (static_cast<unsigned>(at) >= static_cast<unsigned>(across) ||
@@ -295,10 +394,9 @@ void PlotSurface::Span(bool column, int at, int from, int to, Rgb color) {
 int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColumn, Rgb color,
                          std::optional<Rgb> clear) {
     Flush();
+    if (tiled_) LeaveTiles();
     if (!bits_) return 0;
-    changed_ = true;
-    imageStale_ = columnMajor_;
-    ++version_;
+    MarkDrawn();
     if (static_cast<unsigned>(y) >= static_cast<unsigned>(height_) || lastColumn < 0) return 0;
     const int columns = static_cast<int>(std::min<std::int64_t>(
         {std::int64_t{lastColumn} + 1, width_, static_cast<std::int64_t>(bits.size()) * 8}));
@@ -341,18 +439,17 @@ int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColu
 
 void PlotSurface::Point(float x, float y, Rgb color) {
     Flush();
+    if (tiled_) LeaveTiles();
     if (!bits_ || !std::isfinite(x) || !std::isfinite(y)) return;
     if (x < -1 || y < -1 || x > width_ + 1 || y > height_ + 1) return;
     Plot(static_cast<int>(RoundHalfEven(x)), static_cast<int>(RoundHalfEven(y)), ToQRgb(color));
-    changed_ = true;
-    imageStale_ = columnMajor_;
-    ++version_;
+    MarkDrawn();
 }
 
 Rgb PlotSurface::PixelAt(int x, int y) const {
     Flush();
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
-    const std::uint32_t p = *At(x, y);
+    const std::uint32_t p = tiled_ ? palette_[tiles_[tileX_[x] + tileY_[y]]] : *At(x, y);
     return MakeRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 

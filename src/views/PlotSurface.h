@@ -47,11 +47,21 @@ class PlotSurface {
     int Width() const { return width_; }
     int Height() const { return height_; }
 
+    // How the pixels are kept. The picture is the same in every layout.
+    enum class Layout {
+        kRows,     // 32-bit pixels row by row: the image itself
+        kColumns,  // 32-bit pixels column by column, for views that draw whole columns
+        // Colour numbers, a byte each, in tiles of 8 x 8 pixels, for views that draw long
+        // lines all over: a line then writes a few pixels to each cache line it touches,
+        // where rows give it a new cache line at every row. More than 256 colours since the
+        // last erase turn the surface back into rows until the next erase.
+        kTiles,
+    };
+
     // A new size erases the picture.
     void Resize(int width, int height);
-    // Keeps the pixels column by column, for views that draw whole columns: a column is then
-    // one run of memory. The picture is the same either way; this erases it.
-    void SetColumnMajor(bool columns);
+    // Erases the picture too.
+    void SetLayout(Layout layout);
     void Erase();
     // Takes the new background colour and erases to it.
     void SetBackground(Rgb color);
@@ -112,6 +122,19 @@ class PlotSurface {
 
   private:
     void DrawLine(float x0, float y0, float x1, float y1, Rgb color);
+    // Something was drawn: the picture changed, and the image lags when not kept in it.
+    void MarkDrawn() {
+        changed_ = true;
+        imageStale_ = layout_ == Layout::kColumns || tiled_;
+        ++version_;
+    }
+    // The number of a colour in the tiles; -1 (and the pixels back in rows) when all 256
+    // numbers are taken by other colours.
+    int TileNumber(std::uint32_t pixel);
+    // Writes the tiles' pixels into the image and keeps the pixels there from now on.
+    void LeaveTiles();
+    // Brings the image up to date with the pixels kept elsewhere.
+    void WriteImage();
     void FlushPending() const;
     // A whole-pixel run along a column (at = x) or a row (at = y), end excluded.
     void Span(bool column, int at, int from, int to, Rgb color);
@@ -127,8 +150,17 @@ class PlotSurface {
     }
 
     mutable QImage image_;
-    bool columnMajor_ = false;
+    Layout layout_ = Layout::kRows;
     std::vector<std::uint32_t> columns_;  // the pixels, when kept by columns
+    // The pixels, while kept in tiles: tiles_[tileX_[x] + tileY_[y]] is the number of the
+    // colour of pixel (x, y) in palette_.
+    bool tiled_ = false;
+    std::vector<std::uint8_t> tiles_;
+    std::vector<std::ptrdiff_t> tileX_, tileY_;
+    std::ptrdiff_t tileRowBytes_ = 0;  // from one row of tiles to the next
+    std::vector<std::uint32_t> palette_;
+    std::uint32_t lastPixel_ = 0;  // the colour numbered last, and its number
+    std::uint8_t lastNumber_ = 0;
     mutable bool imageStale_ = false;
     std::uint32_t* bits_ = nullptr;
     std::ptrdiff_t xStride_ = 0, yStride_ = 0;  // pixels from one column, one row to the next

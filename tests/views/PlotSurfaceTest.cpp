@@ -158,10 +158,15 @@ TEST(PlotSurface, AFailedSaveSaysWhyAndLeavesNoFile) {
 // The fast unchecked walk and the clipped one must cover the same pixels as a plain,
 // checked Bresenham that knows nothing of either: random lines, on and just off the
 // surface, many ending on the far edges (far-off ends are cut to the surface first,
-// which the test leaves aside).
+// which the test leaves aside). Kept in rows or in tiles (whose sizes here are no
+// multiple of the tile's), in every direction.
 TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
-    for (auto [kW, kH, lines] : {std::tuple{37, 23, 4000}, std::tuple{1900, 1300, 600}}) {
+    for (auto [kW, kH, lines, layout] : {std::tuple{37, 23, 4000, PlotSurface::Layout::kRows},
+                                         std::tuple{1900, 1300, 600, PlotSurface::Layout::kRows},
+                                         std::tuple{37, 23, 4000, PlotSurface::Layout::kTiles},
+                                         std::tuple{211, 90, 2000, PlotSurface::Layout::kTiles}}) {
         PlotSurface s(kW, kH, kBlack);
+        s.SetLayout(layout);
         std::vector<Rgb> reference(kW * kH, kBlack);
         Random next{12345u};
         for (int n = 0; n < lines; ++n) {
@@ -205,7 +210,7 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
     constexpr int kW = 29, kH = 17;
     for (bool columns : {false, true}) {
         PlotSurface fast(kW, kH, kBlack), lines(kW, kH, kBlack);
-        fast.SetColumnMajor(columns);
+        fast.SetLayout(columns ? PlotSurface::Layout::kColumns : PlotSurface::Layout::kRows);
         Random next{99u};
         for (int n = 0; n < 3000; ++n) {
             const Rgb c = MakeRgb(next(1, 255), 3, next(0, 255));
@@ -241,6 +246,46 @@ TEST(PlotSurface, SpansBitRowsAndColumnOrderGiveTheSamePicture) {
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) ASSERT_EQ(fast.PixelAt(x, y), lines.PixelAt(x, y));
     }
+}
+
+// Tiles number the colours drawn since the last erase; a 257th colour, or drawing other
+// than lines, puts the pixels back in rows, and the next erase brings the tiles back. The
+// picture is the rows' one throughout, looked at in between or not.
+TEST(PlotSurface, TilesGiveTheRowsPictureThroughAnyNumberOfColours) {
+    constexpr int kW = 45, kH = 30;
+    PlotSurface tiles(kW, kH, kBlue), rows(kW, kH, kBlue);
+    tiles.SetLayout(PlotSurface::Layout::kTiles);
+    Random next{777u};
+    auto same = [&](int n) {
+        ASSERT_EQ(tiles.Image(), rows.Image()) << n;
+        for (int i = 0; i < 20; ++i) {
+            const int x = next(0, kW - 1), y = next(0, kH - 1);
+            ASSERT_EQ(tiles.PixelAt(x, y), rows.PixelAt(x, y)) << n << ": " << x << "," << y;
+        }
+    };
+    for (int n = 0; n < 2400; ++n) {
+        // A few hundred colours at first, then only a handful again after the erase.
+        const Rgb c = n < 1000 ? MakeRgb(next(0, 255), next(0, 255), 9) : MakeRgb(n % 5, 0, 0);
+        const float x0 = next(-3, kW + 3), y0 = next(-3, kH + 3);
+        const float x1 = next(-3, kW + 3), y1 = next(-3, kH + 3);
+        tiles.Line(x0, y0, x1, y1, c);
+        rows.Line(x0, y0, x1, y1, c);
+        if (n % 97 == 0) same(n);
+        if (n == 1000) {
+            tiles.SetBackground(kRed);
+            rows.SetBackground(kRed);
+        }
+        if (n == 2000) {  // something other than a line
+            tiles.Point(3, 4, kBlue);
+            rows.Point(3, 4, kBlue);
+            tiles.RowSpan(5, 0, kW, kBlack);
+            rows.RowSpan(5, 0, kW, kBlack);
+        }
+    }
+    same(-1);
+    QTemporaryDir dir;
+    ASSERT_EQ(tiles.SaveBmp(dir.filePath("t.bmp")), QString());
+    EXPECT_EQ(QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_RGB32), rows.Image());
 }
 
 // A polyline or a later span waits until something else is drawn or the picture is looked

@@ -26,6 +26,7 @@ ParallelWindow::ParallelWindow(const Design& design)
                   design.axes != Axes::kFixed),
       design_(design),
       plot_(Surface()) {
+    Surface().SetLayout(PlotSurface::Layout::kTiles);  // every record draws long lines across it
     const QFont value = UiFont(FontRole::Verdana, 8.25);
     const QFont end = UiFont(FontRole::Verdana, 9, true);
     for (int n = 0; n < 10; ++n) {

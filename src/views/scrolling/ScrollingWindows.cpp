@@ -29,7 +29,7 @@ void ScrollingWindow::reset() {
 
 visTimeSequence::visTimeSequence()
     : ScrollingWindow("Lumeno  Protocols over Time", {7485, 2250}, QPoint(5610, 2340)) {
-    Surface().SetColumnMajor(true);  // every packet rewrites a whole column
+    Surface().SetLayout(PlotSurface::Layout::kColumns);  // every packet rewrites a whole column
     Surface().SetBackground(kBlack);
     static const char* const kLegend[] = {"TCP in", "TCP out", "UDP in", "UDP out"};
     const QFont font = UiFont(FontRole::Verdana, 9);
@@ -50,7 +50,7 @@ void visTimeSequence::LayOut(QSize client) {
 
 visRunningPort::visRunningPort()
     : ScrollingWindow("Time Sequence Plot", {7965, 2775}, QPoint(6945, 9300)) {
-    Surface().SetColumnMajor(true);  // every packet rewrites a whole column
+    Surface().SetLayout(PlotSurface::Layout::kColumns);  // every packet rewrites a whole column
     Surface().SetBackground(kBlack);
     const QFont font = UiFont(FontRole::Verdana, 9);
     cmbVerticalType_ = new QComboBox(this);
