@@ -144,6 +144,7 @@ void PlotSurface::Erase() {
         imageStale_ = true;
     } else if (bits_) {
         image_.fill(background);
+        ImageBits();
     }
     changed_ = true;
     ++version_;
@@ -203,10 +204,16 @@ void PlotSurface::FlushPending() const {
     self->version_ = version;
 }
 
+std::uint32_t* PlotSurface::ImageBits() {
+    auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits());
+    if (layout_ != Layout::kColumns) bits_ = bits;
+    return bits;
+}
+
 void PlotSurface::WriteImage() {
     if (imageStale_ && !image_.isNull()) {
         const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
-        auto* out = reinterpret_cast<std::uint32_t*>(image_.bits());
+        std::uint32_t* out = ImageBits();
         if (tiled_) {
             for (int y = 0; y < height_; ++y) {
                 std::uint32_t* row = out + y * stride;

@@ -135,6 +135,9 @@ class PlotSurface {
     void LeaveTiles();
     // Brings the image up to date with the pixels kept elsewhere.
     void WriteImage();
+    // The image's pixels, to write. A copy of the image kept by a caller makes Qt give the
+    // image a buffer of its own here, so the surface's pointer to its rows is taken anew.
+    std::uint32_t* ImageBits();
     void FlushPending() const;
     // A whole-pixel run along a column (at = x) or a row (at = y), end excluded.
     void Span(bool column, int at, int from, int to, Rgb color);

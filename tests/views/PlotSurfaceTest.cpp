@@ -54,6 +54,24 @@ TEST(PlotSurface, StartsAndErasesToItsBackground) {
     EXPECT_EQ(PixelsOf(s, kBlack).size(), 10u);
 }
 
+// A copy of the picture taken before an erase keeps what it showed, and the surface draws
+// on into a picture of its own, in every layout.
+TEST(PlotSurface, AKeptCopyOfThePictureIsLeftAloneByLaterDrawing) {
+    for (auto layout :
+         {PlotSurface::Layout::kRows, PlotSurface::Layout::kColumns, PlotSurface::Layout::kTiles}) {
+        PlotSurface s(6, 4, kBlack);
+        s.SetLayout(layout);
+        s.Line(0, 1, 6, 1, kRed);
+        const QImage before = s.Image();
+        s.Erase();
+        s.Line(0, 2, 6, 2, kBlue);
+        EXPECT_EQ(before.pixel(3, 1), ToQRgb(kRed));
+        EXPECT_EQ(before.pixel(3, 2), ToQRgb(kBlack));
+        EXPECT_EQ(s.Image().pixel(3, 1), ToQRgb(kBlack));
+        EXPECT_EQ(s.Image().pixel(3, 2), ToQRgb(kBlue));
+    }
+}
+
 // A line leaves out its last point, and its end points round halves to even.
 TEST(PlotSurface, LinesStopBeforeTheirEndRoundedHalfToEven) {
     struct Case {
