@@ -150,8 +150,7 @@ void PlotSurface::Erase() {
     ++version_;
 }
 
-int PlotSurface::TileNumber(std::uint32_t pixel) {
-    if (pixel == lastPixel_) return lastNumber_;
+int PlotSurface::NewTileNumber(std::uint32_t pixel) {
     auto known = std::find(palette_.begin(), palette_.end(), pixel);
     if (known == palette_.end()) {
         if (palette_.size() == 256) {

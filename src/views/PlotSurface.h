@@ -130,7 +130,10 @@ class PlotSurface {
     }
     // The number of a colour in the tiles; -1 (and the pixels back in rows) when all 256
     // numbers are taken by other colours.
-    int TileNumber(std::uint32_t pixel);
+    int TileNumber(std::uint32_t pixel) {
+        return pixel == lastPixel_ ? lastNumber_ : NewTileNumber(pixel);
+    }
+    int NewTileNumber(std::uint32_t pixel);
     // Writes the tiles' pixels into the image and keeps the pixels there from now on.
     void LeaveTiles();
     // Brings the image up to date with the pixels kept elsewhere.

@@ -1,6 +1,7 @@
 #include "views/parallel/ParallelPlot.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "packet/Library.h"
 
@@ -20,26 +21,27 @@ std::int32_t Position(std::int32_t value, double f, double H) {
 
 // The numbers of the last two address texts converted on this thread: the six views take
 // the same two addresses of every record, and a run of one flow's packets the same ones again.
+// A text is known by its length and its first and last eight characters, which for a text of
+// 8 to 16 characters are all of them.
 std::optional<std::int32_t> AddressNumber(std::string_view text) {
+    const std::size_t length = text.size();
+    if (length < 8 || length > 16) return IPToNumber(text);
+    std::uint64_t head, tail;
+    std::memcpy(&head, text.data(), 8);
+    std::memcpy(&tail, text.data() + length - 8, 8);
     struct Remembered {
-        std::array<char, 16> text{};
-        std::size_t length = ~std::size_t{0};
+        std::size_t length = 0;
+        std::uint64_t head = 0, tail = 0;
         std::optional<std::int32_t> number;
     };
     thread_local std::array<Remembered, 2> remembered;
     thread_local std::size_t newest = 0;
-    if (text.size() >= remembered[0].text.size()) return IPToNumber(text);
     for (const Remembered& r : remembered) {
-        if (r.length == text.size() && std::equal(text.begin(), text.end(), r.text.begin())) {
-            return r.number;
-        }
+        if (r.length == length && r.head == head && r.tail == tail) return r.number;
     }
     newest ^= 1;
-    Remembered& r = remembered[newest];
-    std::copy(text.begin(), text.end(), r.text.begin());
-    r.length = text.size();
-    r.number = IPToNumber(text);
-    return r.number;
+    remembered[newest] = {length, head, tail, IPToNumber(text)};
+    return remembered[newest].number;
 }
 
 }  // namespace
@@ -56,16 +58,16 @@ double ParallelPlot::Factor() const {
     return factor_;
 }
 
+// The surface's height is whole, so H - y0 is whole too and needs no second rounding.
 std::int32_t ParallelPlot::ConvertPort(std::int32_t Port) const {
     const double f = Factor();
-    return Position(Port, f, surface_.Height());
+    return surface_.Height() - static_cast<std::int32_t>(RoundHalfEven(Port * f));
 }
 
 bool ParallelPlot::ConvertIP(std::string_view IPin, std::int32_t& IPout) const {
     const std::optional<std::int32_t> number = AddressNumber(IPin);
     if (!number) return false;
-    const double f = Factor();
-    IPout = Position(*number, f, surface_.Height());
+    IPout = ConvertPort(*number);
     return true;
 }
 

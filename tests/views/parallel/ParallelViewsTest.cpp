@@ -40,6 +40,24 @@ TEST(ParallelScale, PositionsOnA400PixelAxis) {
         ASSERT_TRUE(plot.ConvertIP(address, y));
         EXPECT_EQ(y, row) << address;
     }
+    // Texts converted just before are remembered, so texts of one length that differ in a
+    // single character, in turn, must each keep their own position.
+    for (int round = 0; round < 2; ++round) {
+        for (auto [address, row] : {std::pair{"100.20.3.4", 244},
+                                    {"190.20.3.4", 103},
+                                    {"150.20.3.4", 165},
+                                    {"200.201.202.203", 86},
+                                    {"100.201.202.203", 243},
+                                    {"200.201.202.2034", 86},
+                                    {"100.201.202.2034", 243},
+                                    {"000000100.2.3.4", 244},
+                                    {"000000101.2.3.4", 242},
+                                    {"1.2.3.4", 398},
+                                    {"9.2.3.4", 386}}) {
+            ASSERT_TRUE(plot.ConvertIP(address, y));
+            EXPECT_EQ(y, row) << address;
+        }
+    }
     // The height is read afresh: a new size gives new positions at once.
     surface.Resize(300, 100);
     EXPECT_EQ(plot.ConvertPort(32768), 50);
