@@ -135,9 +135,9 @@ void PlotSurface::Erase() {
     tiled_ = !tiles_.empty();  // back in the tiles, should a full palette have left them
     if (tiled_) {
         std::fill(tiles_.begin(), tiles_.end(), std::uint8_t{0});
-        palette_.assign(1, background);
-        lastPixel_ = background;
-        lastNumber_ = 0;
+        std::fill_n(palette_.begin(), kQuickColors, 0u);
+        palette_[0] = background;
+        paletteSize_ = 1;
         imageStale_ = true;
     } else if (layout_ == Layout::kColumns) {
         std::fill(columns_.begin(), columns_.end(), background);
@@ -151,18 +151,16 @@ void PlotSurface::Erase() {
 }
 
 int PlotSurface::NewTileNumber(std::uint32_t pixel) {
-    auto known = std::find(palette_.begin(), palette_.end(), pixel);
-    if (known == palette_.end()) {
-        if (palette_.size() == 256) {
-            LeaveTiles();
-            return -1;
-        }
-        palette_.push_back(pixel);
-        known = palette_.end() - 1;
+    const auto used = palette_.begin() + paletteSize_;
+    const auto known =
+        std::find(palette_.begin() + std::min(paletteSize_, kQuickColors), used, pixel);
+    if (known != used) return static_cast<int>(known - palette_.begin());
+    if (paletteSize_ == static_cast<int>(palette_.size())) {
+        LeaveTiles();
+        return -1;
     }
-    lastPixel_ = pixel;
-    lastNumber_ = static_cast<std::uint8_t>(known - palette_.begin());
-    return lastNumber_;
+    palette_[paletteSize_] = pixel;
+    return paletteSize_++;
 }
 
 void PlotSurface::LeaveTiles() {

@@ -131,7 +131,11 @@ class PlotSurface {
     // The number of a colour in the tiles; -1 (and the pixels back in rows) when all 256
     // numbers are taken by other colours.
     int TileNumber(std::uint32_t pixel) {
-        return pixel == lastPixel_ ? lastNumber_ : NewTileNumber(pixel);
+        // The first colours without a branch on which one it is: a record's class colour
+        // comes as good as at random.
+        int found = -1;
+        for (int k = kQuickColors - 1; k >= 0; --k) found = palette_[k] == pixel ? k : found;
+        return found >= 0 ? found : NewTileNumber(pixel);
     }
     int NewTileNumber(std::uint32_t pixel);
     // Writes the tiles' pixels into the image and keeps the pixels there from now on.
@@ -164,9 +168,11 @@ class PlotSurface {
     std::vector<std::uint8_t> tiles_;
     std::vector<std::ptrdiff_t> tileX_, tileY_;
     std::ptrdiff_t tileRowBytes_ = 0;  // from one row of tiles to the next
-    std::vector<std::uint32_t> palette_;
-    std::uint32_t lastPixel_ = 0;  // the colour numbered last, and its number
-    std::uint8_t lastNumber_ = 0;
+    // The colours numbered so far, paletteSize_ of them; the unused ones of the first
+    // kQuickColors are 0, which no colour is (ToQRgb sets the alpha bits).
+    static constexpr int kQuickColors = 8;
+    std::array<std::uint32_t, 256> palette_{};
+    int paletteSize_ = 0;
     mutable bool imageStale_ = false;
     std::uint32_t* bits_ = nullptr;
     std::ptrdiff_t xStride_ = 0, yStride_ = 0;  // pixels from one column, one row to the next
