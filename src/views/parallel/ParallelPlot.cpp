@@ -50,12 +50,9 @@ std::int32_t AxisPosition(std::int32_t value, double H) {
     return Position(value, ScaleFactor(H), H);
 }
 
-double ParallelPlot::Factor() const {
-    if (surface_.Height() != factorHeight_) {
-        factorHeight_ = surface_.Height();
-        factor_ = ScaleFactor(factorHeight_);
-    }
-    return factor_;
+void ParallelPlot::NewFactor() const {
+    factorHeight_ = surface_.Height();
+    factor_ = ScaleFactor(factorHeight_);
 }
 
 // The surface's height is whole, so H - y0 is whole too and needs no second rounding.
@@ -69,13 +66,6 @@ bool ParallelPlot::ConvertIP(std::string_view IPin, std::int32_t& IPout) const {
     if (!number) return false;
     IPout = ConvertPort(*number);
     return true;
-}
-
-bool ParallelPlot::Repeats(std::array<std::int32_t, 4> y, Rgb color) {
-    if (surface_.Version() == lastVersion_ && y == lastY_ && color == lastColor_) return true;
-    lastY_ = y;
-    lastColor_ = color;
-    return false;
 }
 
 void ParallelPlot::TwoAxes(std::int32_t y0, std::int32_t y1, Rgb color) {

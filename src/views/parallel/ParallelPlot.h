@@ -39,9 +39,18 @@ class ParallelPlot {
     // True when these positions and colour are those drawn last, with nothing drawn or
     // erased since: drawing them again would leave the picture as it is. Runs of packets of
     // one flow, as a busy link brings them, cost no more than their conversion.
-    bool Repeats(std::array<std::int32_t, 4> y, Rgb color);
+    bool Repeats(std::array<std::int32_t, 4> y, Rgb color) {
+        if (surface_.Version() == lastVersion_ && y == lastY_ && color == lastColor_) return true;
+        lastY_ = y;
+        lastColor_ = color;
+        return false;
+    }
 
-    double Factor() const;
+    double Factor() const {
+        if (surface_.Height() != factorHeight_) NewFactor();
+        return factor_;
+    }
+    void NewFactor() const;
 
     PlotSurface& surface_;
     // The scale factor for the height it was computed for: the same height gives the same
