@@ -104,9 +104,11 @@ BENCHMARK(BM_SixParallelViews_WorstCase)->MinTime(2.0);
 }  // namespace
 
 namespace {
-// Random lines across a two-axis view's surface: what one line and one pixel cost.
+// Random lines across a two-axis view's surface: what one line and one pixel cost, with the
+// pixels kept in rows (argument 0) or in tiles (1), as the parallel views keep them.
 void BM_LinesAcrossOneSurface(benchmark::State& state) {
     lumeno::PlotSurface surface(217, 380);
+    if (state.range(0) == 1) surface.SetLayout(lumeno::PlotSurface::Layout::kTiles);
     std::mt19937 rng(5);
     std::vector<float> ys(4096);
     for (float& y : ys) y = static_cast<float>(rng() % 381);
@@ -120,5 +122,19 @@ void BM_LinesAcrossOneSurface(benchmark::State& state) {
     }
     state.SetItemsProcessed(pixels);  // items: pixels
 }
-BENCHMARK(BM_LinesAcrossOneSurface);
+BENCHMARK(BM_LinesAcrossOneSurface)->Arg(0)->Arg(1);
+
+// What a look at a two-axis view costs when its pixels are kept in tiles: the image is
+// written out afresh after each change (a shown window, at most ~60 times a second).
+void BM_LookAtATiledSurface(benchmark::State& state) {
+    lumeno::PlotSurface surface(217, 380);
+    surface.SetLayout(lumeno::PlotSurface::Layout::kTiles);
+    float y = 0;
+    for (auto _ : state) {
+        surface.Line(0, y, 217, 380 - y, lumeno::colorIncomingTCP);
+        y = y < 379 ? y + 1 : 0;
+        benchmark::DoNotOptimize(surface.Image().constBits());
+    }
+}
+BENCHMARK(BM_LookAtATiledSurface);
 }  // namespace
