@@ -212,10 +212,15 @@ void PlotSurface::WriteImage() {
         const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
         std::uint32_t* out = ImageBits();
         if (tiled_) {
+            // A row of the image is eight bytes in each tile of its row of tiles.
             for (int y = 0; y < height_; ++y) {
                 std::uint32_t* row = out + y * stride;
-                const std::uint8_t* tileRow = tiles_.data() + tileY_[y];
-                for (int x = 0; x < width_; ++x) row[x] = palette_[tileRow[tileX_[x]]];
+                const std::uint8_t* tile = tiles_.data() + tileY_[y];
+                int x = 0;
+                for (; x + 8 <= width_; x += 8, tile += 64) {
+                    for (int k = 0; k < 8; ++k) row[x + k] = palette_[tile[k]];
+                }
+                for (int k = 0; x < width_; ++x, ++k) row[x] = palette_[tile[k]];
             }
         } else if (layout_ == Layout::kColumns) {
             for (int x = 0; x < width_; ++x) {
