@@ -135,9 +135,9 @@ void PlotSurface::Erase() {
     tiled_ = !tiles_.empty();  // back in the tiles, should a full palette have left them
     if (tiled_) {
         std::fill(tiles_.begin(), tiles_.end(), std::uint8_t{0});
-        std::fill_n(palette_.begin(), kQuickColors, 0u);
         palette_[0] = background;
         paletteSize_ = 1;
+        recent_.fill({});
         imageStale_ = true;
     } else if (layout_ == Layout::kColumns) {
         std::fill(columns_.begin(), columns_.end(), background);
@@ -152,15 +152,17 @@ void PlotSurface::Erase() {
 
 int PlotSurface::NewTileNumber(std::uint32_t pixel) {
     const auto used = palette_.begin() + paletteSize_;
-    const auto known =
-        std::find(palette_.begin() + std::min(paletteSize_, kQuickColors), used, pixel);
-    if (known != used) return static_cast<int>(known - palette_.begin());
-    if (paletteSize_ == static_cast<int>(palette_.size())) {
-        LeaveTiles();
-        return -1;
+    auto known = std::find(palette_.begin(), used, pixel);
+    if (known == used) {
+        if (paletteSize_ == static_cast<int>(palette_.size())) {
+            LeaveTiles();
+            return -1;
+        }
+        palette_[paletteSize_++] = pixel;
     }
-    palette_[paletteSize_] = pixel;
-    return paletteSize_++;
+    const auto number = static_cast<std::uint8_t>(known - palette_.begin());
+    recent_[RecentSlot(pixel)] = {pixel, number};
+    return number;
 }
 
 void PlotSurface::LeaveTiles() {

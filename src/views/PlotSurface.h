@@ -131,12 +131,10 @@ class PlotSurface {
     // The number of a colour in the tiles; -1 (and the pixels back in rows) when all 256
     // numbers are taken by other colours.
     int TileNumber(std::uint32_t pixel) {
-        // The first colours without a branch on which one it is: a record's class colour
-        // comes as good as at random.
-        int found = -1;
-        for (int k = kQuickColors - 1; k >= 0; --k) found = palette_[k] == pixel ? k : found;
-        return found >= 0 ? found : NewTileNumber(pixel);
+        const Recent& r = recent_[RecentSlot(pixel)];
+        return r.pixel == pixel ? r.number : NewTileNumber(pixel);
     }
+    static std::size_t RecentSlot(std::uint32_t pixel) { return (pixel * 0x9E3779B1u) >> 28; }
     int NewTileNumber(std::uint32_t pixel);
     // Writes the tiles' pixels into the image and keeps the pixels there from now on.
     void LeaveTiles();
@@ -168,11 +166,17 @@ class PlotSurface {
     std::vector<std::uint8_t> tiles_;
     std::vector<std::ptrdiff_t> tileX_, tileY_;
     std::ptrdiff_t tileRowBytes_ = 0;  // from one row of tiles to the next
-    // The colours numbered so far, paletteSize_ of them; the unused ones of the first
-    // kQuickColors are 0, which no colour is (ToQRgb sets the alpha bits).
-    static constexpr int kQuickColors = 8;
+    // The colours numbered so far, paletteSize_ of them.
     std::array<std::uint32_t, 256> palette_{};
     int paletteSize_ = 0;
+    // Colours numbered lately, by a hash of the colour, so that a record's colour (which
+    // changes from record to record) is found without a search; an empty slot holds 0,
+    // which no colour is (ToQRgb sets the alpha bits).
+    struct Recent {
+        std::uint32_t pixel = 0;
+        std::uint8_t number = 0;
+    };
+    std::array<Recent, 16> recent_{};
     mutable bool imageStale_ = false;
     std::uint32_t* bits_ = nullptr;
     std::ptrdiff_t xStride_ = 0, yStride_ = 0;  // pixels from one column, one row to the next

@@ -304,6 +304,23 @@ TEST(PlotSurface, TilesGiveTheRowsPictureThroughAnyNumberOfColours) {
     QTemporaryDir dir;
     ASSERT_EQ(tiles.SaveBmp(dir.filePath("t.bmp")), QString());
     EXPECT_EQ(QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_RGB32), rows.Image());
+
+    // The numbering starts again at every erase: colours drawn before it, drawn again in
+    // another order among new ones, keep their own colours.
+    PlotSurface t(8, 3, kBlack), r(8, 3, kBlack);
+    t.SetLayout(PlotSurface::Layout::kTiles);
+    auto both = [&](float y, Rgb c) {
+        t.Line(0, y, 8, y, c);
+        r.Line(0, y, 8, y, c);
+    };
+    both(0, kRed);
+    both(1, kBlue);
+    t.Erase();
+    r.Erase();
+    both(0, kBlue);
+    both(1, MakeRgb(0, 255, 0));
+    both(2, kRed);
+    EXPECT_EQ(t.Image(), r.Image());
 }
 
 // A polyline or a later span waits until something else is drawn or the picture is looked
