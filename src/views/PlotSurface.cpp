@@ -60,28 +60,47 @@ inline void Walk(int dMajor, int dMinor, Visit&& visit) {
 // Longest line whose pixels are placed in fixed point rather than walked (error bound below).
 constexpr int kExactSteps = 1 << 15;
 
-// A line's pixels in the tiles: pixel i lies at major coordinate c + Dir * i and at minor
-// offset minor[m >> 48], m = m0 + i * s (s < 0 for a line whose minor coordinate falls; see
-// DrawLine). Along the major axis the next pixel in a tile is Dir * Near bytes on and the
-// next tile Dir * far bytes, so inside a tile a pixel costs a shift, a load and a store.
+// Where a pixel lies in the tiles along one axis, from a given column or row on (at): across,
+// column at + q, whose offsets jump at every strip; down, row at + q, 8 * (at + q) bytes
+// into its strip.
+struct Across {
+    static constexpr bool kJumps = true;
+    const std::ptrdiff_t* offsets;
+    int at;
+    std::ptrdiff_t Base() const { return 0; }
+    std::ptrdiff_t operator()(std::ptrdiff_t q) const { return offsets[at + q]; }
+};
+struct Down {
+    static constexpr bool kJumps = false;
+    int at;
+    std::ptrdiff_t Base() const { return std::ptrdiff_t{at} * 8; }
+    std::ptrdiff_t operator()(std::ptrdiff_t q) const { return q * 8; }
+};
+
+// A line's pixels in the tiles: pixel i lies i major steps of Dir and m >> 48 minor ones
+// from the start, m = m0 + i * s (s < 0 for a line whose minor coordinate falls; see
+// DrawLine). Along the major axis the next pixel is Dir * Near bytes on, except where a
+// column crosses into the next strip, so the line goes in steps of eight pixels between
+// such crossings, each pixel at a fixed offset from the step's first: a shift, perhaps a
+// load, and a store.
 // Kept out of line: inlined, its loop would share the registers of the line's set-up.
-template <int Dir, int Near>
-[[gnu::noinline]] void TileRun(std::uint8_t* tiles, std::ptrdiff_t far, const std::ptrdiff_t* major,
-                               int c, const std::ptrdiff_t* minor, int n, std::int64_t m,
+template <int Dir, int Near, typename Major, typename Minor>
+[[gnu::noinline]] void TileRun(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m,
                                std::int64_t s, std::uint8_t number) {
+    tiles += minor.Base();
     int i = 0;
-    const int lead = std::min(n, Dir > 0 ? (8 - (c & 7)) & 7 : ((c & 7) + 1) & 7);
-    for (; i < lead; ++i, m += s) tiles[major[c + Dir * i] + minor[m >> 48]] = number;
-    if (n - i >= 8) {
-        std::uint8_t* tile = tiles + major[c + Dir * i];
-        for (; i + 8 <= n; i += 8, tile += Dir * far) {
-            [&]<int... K>(std::integer_sequence<int, K...>) {
-                ((tile[Dir * Near * K + minor[m >> 48]] = number, m += s), ...);
-            }
-            (std::make_integer_sequence<int, 8>{});
+    const int c = major.at;
+    const int lead =
+        !Major::kJumps ? 0 : std::min(n, Dir > 0 ? (8 - (c & 7)) & 7 : ((c & 7) + 1) & 7);
+    for (; i < lead; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
+    for (; i + 8 <= n; i += 8) {
+        std::uint8_t* tile = tiles + major.Base() + major(Dir * i);
+        [&]<int... K>(std::integer_sequence<int, K...>) {
+            ((tile[Dir * Near * K + minor(m >> 48)] = number, m += s), ...);
         }
+        (std::make_integer_sequence<int, 8>{});
     }
-    for (; i < n; ++i, m += s) tiles[major[c + Dir * i] + minor[m >> 48]] = number;
+    for (; i < n; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
 }
 
 }  // namespace
@@ -112,12 +131,12 @@ void PlotSurface::Resize(int width, int height) {
             yStride_ = image_.bytesPerLine() / 4;
         }
         if (layout_ == Layout::kTiles) {
-            tileRowBytes_ = static_cast<std::ptrdiff_t>((width_ + 7) / 8) * 64;
-            tiles_.resize(static_cast<std::size_t>(tileRowBytes_) * ((height_ + 7) / 8));
+            // A strip (a column of tiles) is one run of memory, and a tile eight rows of
+            // eight bytes: row y of a strip is 8 * y bytes into it.
+            const std::ptrdiff_t strip = static_cast<std::ptrdiff_t>((height_ + 7) / 8) * 64;
+            tiles_.resize(static_cast<std::size_t>(strip) * ((width_ + 7) / 8));
             tileX_.resize(width_);
-            tileY_.resize(height_);
-            for (int x = 0; x < width_; ++x) tileX_[x] = (x >> 3) * 64 + (x & 7);
-            for (int y = 0; y < height_; ++y) tileY_[y] = (y >> 3) * tileRowBytes_ + (y & 7) * 8;
+            for (int x = 0; x < width_; ++x) tileX_[x] = (x >> 3) * strip + (x & 7);
         }
     }
     Erase();
@@ -214,12 +233,13 @@ void PlotSurface::WriteImage() {
         const std::ptrdiff_t stride = image_.bytesPerLine() / 4;
         std::uint32_t* out = ImageBits();
         if (tiled_) {
-            // A row of the image is eight bytes in each tile of its row of tiles.
+            // A row of the image is eight bytes in each strip.
+            const std::ptrdiff_t strip = width_ > 8 ? tileX_[8] : 0;
             for (int y = 0; y < height_; ++y) {
                 std::uint32_t* row = out + y * stride;
-                const std::uint8_t* tile = tiles_.data() + tileY_[y];
+                const std::uint8_t* tile = tiles_.data() + Down{y}.Base();
                 int x = 0;
-                for (; x + 8 <= width_; x += 8, tile += 64) {
+                for (; x + 8 <= width_; x += 8, tile += strip) {
                     for (int k = 0; k < 8; ++k) row[x + k] = palette_[tile[k]];
                 }
                 for (int k = 0; x < width_; ++x, ++k) row[x] = palette_[tile[k]];
@@ -302,20 +322,17 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
                 const auto a = static_cast<std::int64_t>(start);
                 const auto s = static_cast<std::int64_t>(step);
                 const std::int64_t m = rising ? a : (std::int64_t{1} << 48) - 1 - a;
-                const std::uint8_t n = static_cast<std::uint8_t>(number);
-                std::uint8_t* tiles = tiles_.data();
+                const std::int64_t ms = rising ? s : -s;
+                const auto n = static_cast<std::uint8_t>(number);
+                std::uint8_t* t = tiles_.data();
                 if (shallow) {
-                    const std::ptrdiff_t* minor = tileY_.data() + y;
-                    sx > 0 ? TileRun<1, 1>(tiles, 64, tileX_.data(), x, minor, dMajor, m,
-                                           rising ? s : -s, n)
-                           : TileRun<-1, 1>(tiles, 64, tileX_.data(), x, minor, dMajor, m,
-                                            rising ? s : -s, n);
+                    (sx > 0 ? TileRun<1, 1, Across, Down>
+                            : TileRun<-1, 1, Across, Down>)(t, Across{tileX_.data(), x}, Down{y},
+                                                            dMajor, m, ms, n);
                 } else {
-                    const std::ptrdiff_t* minor = tileX_.data() + x;
-                    sy > 0 ? TileRun<1, 8>(tiles, tileRowBytes_, tileY_.data(), y, minor, dMajor, m,
-                                           rising ? s : -s, n)
-                           : TileRun<-1, 8>(tiles, tileRowBytes_, tileY_.data(), y, minor, dMajor,
-                                            m, rising ? s : -s, n);
+                    (sy > 0 ? TileRun<1, 8, Down, Across>
+                            : TileRun<-1, 8, Down, Across>)(t, Down{y}, Across{tileX_.data(), x},
+                                                            dMajor, m, ms, n);
                 }
                 return;
             }
@@ -335,7 +352,7 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
             Plot(x, y, pixel);
         } else if (static_cast<unsigned>(x) < static_cast<unsigned>(width_) &&
                    static_cast<unsigned>(y) < static_cast<unsigned>(height_)) {
-            tiles_[tileX_[x] + tileY_[y]] = static_cast<std::uint8_t>(number);
+            tiles_[tileX_[x] + Down{y}.Base()] = static_cast<std::uint8_t>(number);
         }
         x += mx;
         y += my;
@@ -459,7 +476,7 @@ void PlotSurface::Point(float x, float y, Rgb color) {
 Rgb PlotSurface::PixelAt(int x, int y) const {
     Flush();
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return background_;
-    const std::uint32_t p = tiled_ ? palette_[tiles_[tileX_[x] + tileY_[y]]] : *At(x, y);
+    const std::uint32_t p = tiled_ ? palette_[tiles_[tileX_[x] + Down{y}.Base()]] : *At(x, y);
     return MakeRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 

@@ -160,12 +160,11 @@ class PlotSurface {
     mutable QImage image_;
     Layout layout_ = Layout::kRows;
     std::vector<std::uint32_t> columns_;  // the pixels, when kept by columns
-    // The pixels, while kept in tiles: tiles_[tileX_[x] + tileY_[y]] is the number of the
+    // The pixels, while kept in tiles: tiles_[tileX_[x] + 8 * y] is the number of the
     // colour of pixel (x, y) in palette_.
     bool tiled_ = false;
     std::vector<std::uint8_t> tiles_;
-    std::vector<std::ptrdiff_t> tileX_, tileY_;
-    std::ptrdiff_t tileRowBytes_ = 0;  // from one row of tiles to the next
+    std::vector<std::ptrdiff_t> tileX_;
     // The colours numbered so far, paletteSize_ of them.
     std::array<std::uint32_t, 256> palette_{};
     int paletteSize_ = 0;
