@@ -47,49 +47,41 @@ struct Record {
     const char* type = "incomingTCP";
     std::vector<std::uint8_t> bytes = {};
     std::int16_t packetLen = 0;
-    ParallelFan::Fields Fields() const {
-        return {sourceIP, sourcePort, dstIP, dstPort, type, color, bytes, packetLen};
-    }
 };
 
 // Runs of one flow in both directions, scattered packets, and texts that are no address
 // (one too long to hand over, drawn on this thread in its turn); in the middle third only
-// packets unlike the one before, which leave the drawing thread behind.
+// packets unlike the one before, which leave the drawing thread behind. Bytes up to more
+// than a record carries over, and lengths that may claim more than the bytes.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
                            kDefaultOutgoingUDP};
     const char* types[4] = {"incomingTCP", "outgoingTCP", "incomingUDP", "outgoingUDP"};
-    auto address = [&] {
-        return std::to_string(rng() % 256) + "." + std::to_string(rng() % 256) + ".7." +
-               std::to_string(rng() % 256);
-    };
+    auto octet = [&] { return std::to_string(rng() % 256); };
     std::vector<Record> out;
     while (static_cast<int>(out.size()) < n) {
         const bool scattered = out.size() >= n / 3u && out.size() < 2u * n / 3u;
-        const Record flow{address(), "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
-                          int(rng() % 65536), colors[rng() % 4]};
+        const Record flow{octet() + "." + octet() + ".7." + octet(),
+                          "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
+                          int(rng() % 65536), colors[0]};
         for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
-            out.push_back(flow);
-            out.back().color = colors[rng() % 4];
-            out.back().type = types[rng() % 4];
-            // Up to more bytes than a record carries over; a length that may claim more.
-            out.back().bytes.resize(rng() % 100);
-            for (std::uint8_t& b : out.back().bytes) b = static_cast<std::uint8_t>(rng());
-            out.back().packetLen =
-                static_cast<std::int16_t>(out.back().bytes.size() + rng() % 2 * (rng() % 1600));
+            Record& r = out.emplace_back(flow);
+            r.color = colors[rng() % 4];
+            r.type = types[rng() % 4];
+            r.bytes.resize(rng() % 100);
+            for (std::uint8_t& b : r.bytes) b = static_cast<std::uint8_t>(rng());
+            r.packetLen = static_cast<std::int16_t>(r.bytes.size() + rng() % 2 * (rng() % 1600));
         }
         if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
-        if (rng() % 50 == 0) {
-            out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
-        }
+        if (rng() % 50 == 0) out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
     }
     return out;
 }
 
-// The drawing thread must leave every picture exactly as drawing on one thread does,
-// through runs longer than its queue, window size changes and box texts set between
+// Guards the drawing thread: it must leave every picture exactly as drawing on one thread
+// does, through runs longer than its queue, window size changes and box texts set between
 // batches, while views change hands between the threads (long batches leave the drawing
 // thread behind, short ones let it catch up), and while the rainfall saves running images
 // now and then (drawn on this thread then) with just as many saved.
@@ -107,23 +99,28 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
         six->custom.Text1(0)->setText("192.168.1.1");
         six->custom.Text1(3)->setText("192.168.1.2");
     }
+    auto same = [&](std::size_t batch) {
+        const auto a = one.Surfaces(), c = two.Surfaces();
+        for (std::size_t i = 0; i < a.size(); ++i)
+            ASSERT_EQ(a[i]->Image(), c[i]->Image()) << "view " << i << ", batch " << batch;
+    };
     const std::vector<Record> records = Stream(30000);
     const std::size_t batches[] = {1, 700, 12000, 4096, 50, 30000};
     std::size_t at = 0;
     for (std::size_t b = 0; at < records.size(); ++b) {
-        const std::size_t end = std::min(records.size(), at + batches[b % 6]);
-        for (; at < end; ++at) {
+        for (const std::size_t end = std::min(records.size(), at + batches[b % 6]); at < end;
+             ++at) {
             const Record& r = records[at];
+            const ParallelFan::Fields fields{r.sourceIP, r.sourcePort, r.dstIP, r.dstPort,
+                                             r.type,     r.color,      r.bytes, r.packetLen};
             // Ticked and cleared in the middle of batches, as well as between them.
             if (at % 6000 == 4000) {
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
             }
-            direct.Plot(one.Views(), r.Fields());
-            threaded.Plot(two.Views(), r.Fields());
+            direct.Plot(one.Views(), fields);
+            threaded.Plot(two.Views(), fields);
         }
         threaded.Sync();
-        // Views change hands between batches as well as when the drawing thread falls
-        // behind (in the middle third).
         threaded.SetViewsDrawnHere(static_cast<int>(b % 5));
         if (b == 2) {
             for (Six* six : {&one, &two}) {
@@ -133,20 +130,13 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
                 six->runningPort.cmbVerticalType()->setCurrentIndex(RunningPortPlot::ExternalIP);
             }
         }
-        if (b % 2 == 1) {
-            const auto a = one.Surfaces(), c = two.Surfaces();
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                ASSERT_EQ(a[i]->Image(), c[i]->Image()) << "view " << i << ", batch " << b;
-            }
-        }
+        if (b % 2 == 1) same(b);
     }
-    const auto a = one.Surfaces(), c = two.Surfaces();
-    for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i]->Image(), c[i]->Image()) << i;
+    same(~std::size_t{0});
     EXPECT_GT(one.bitData.snapshotCount(), 1);
     EXPECT_EQ(one.bitData.snapshotCount(), two.bitData.snapshotCount());
     threaded.SetThreaded(false);
     context = saved;
-    EXPECT_FALSE(threaded.Threaded());
 }
 
 }  // namespace
