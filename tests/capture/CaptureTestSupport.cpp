@@ -1,13 +1,11 @@
 #include "capture/CaptureTestSupport.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
@@ -17,100 +15,35 @@
 #include <stdexcept>
 
 #include "capture/CaptureCtrl.h"
-#include "capture/Decoder.h"
 
 namespace lumeno::test {
 
-namespace {
-void Put16(Bytes& b, std::uint16_t v) {
-    b.push_back(v >> 8);
-    b.push_back(v & 0xFF);
+// Appends the low n bytes of v, most significant first.
+static void Put(Bytes& b, std::uint32_t v, int n) {
+    while (n-- > 0) b.push_back(std::uint8_t(v >> (8 * n)));
 }
-void Put32(Bytes& b, std::uint32_t v) {
-    Put16(b, v >> 16);
-    Put16(b, v & 0xFFFF);
-}
-}  // namespace
 
 Bytes Ipv4(const Ipv4Fields& s) {
-    Bytes b;
-    const std::size_t header = std::size_t(s.ihl) * 4;
-    const std::size_t total = std::max<std::size_t>(header, 20) + 4 + s.payload;
-    b.push_back(std::uint8_t((s.version << 4) | (s.ihl & 0x0F)));
-    b.push_back(0);
-    Put16(b, s.totalLength < 0 ? std::uint16_t(total) : std::uint16_t(s.totalLength));
-    Put16(b, 0x1234);
-    Put16(b, s.fragment);
-    b.push_back(64);
-    b.push_back(s.protocol);
-    Put16(b, 0);
-    Put32(b, s.source);
-    Put32(b, s.destination);
-    while (b.size() < header) b.push_back(0x01);  // options: no-ops
-    Put16(b, s.sourcePort);
-    Put16(b, s.destinationPort);
+    const std::size_t header = std::max(std::size_t(s.ihl) * 4, std::size_t{20});
+    Bytes b = {std::uint8_t((s.version << 4) | (s.ihl & 0x0F)), 0};
+    Put(b, std::uint32_t(s.totalLength < 0 ? int(header + 4 + s.payload) : s.totalLength), 2);
+    Put(b, (0x1234u << 16) | s.fragment, 4);                     // identification, fragment
+    Put(b, (64u << 24) | (std::uint32_t(s.protocol) << 16), 4);  // time to live, protocol, checksum
+    Put(b, s.source, 4);
+    Put(b, s.destination, 4);
+    b.resize(header, 0x01);  // options: no-ops
+    Put(b, (std::uint32_t(s.sourcePort) << 16) | s.destinationPort, 4);
     for (std::size_t i = 0; i < s.payload; ++i) b.push_back(std::uint8_t(i));
     return b;
 }
 
 Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags,
                std::uint16_t etherType) {
-    Bytes b = kDstMac;
-    b.insert(b.end(), kSrcMac.begin(), kSrcMac.end());
-    for (std::uint16_t tag : tags) {
-        Put16(b, tag);
-        Put16(b, 0x0064);  // VLAN 100
-    }
-    Put16(b, etherType);
+    Bytes b = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    for (std::uint16_t tag : tags) Put(b, (std::uint32_t(tag) << 16) | 0x0064, 4);  // VLAN 100
+    Put(b, etherType, 2);
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
-}
-
-Bytes LinuxSll(const Bytes& payload, std::uint16_t addrLen, std::uint16_t protocol) {
-    Bytes b;
-    Put16(b, 0);  // sent to us
-    Put16(b, 1);  // ARPHRD_ETHER
-    Put16(b, addrLen);
-    b.insert(b.end(), kSrcMac.begin(), kSrcMac.end());
-    Put16(b, 0);
-    Put16(b, protocol);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-
-Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen) {
-    Bytes b;
-    Put16(b, 0x0800);
-    Put16(b, 0);
-    Put32(b, 2);  // interface index
-    Put16(b, 1);  // ARPHRD_ETHER
-    b.push_back(0);
-    b.push_back(addrLen);
-    b.insert(b.end(), kSrcMac.begin(), kSrcMac.end());
-    Put16(b, 0);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-
-Bytes BsdLoopback(const Bytes& payload, bool networkOrder) {
-    Bytes b(4 + payload.size(), 0);
-    b[networkOrder ? 3 : 0] = 2;  // the address family, AF_INET
-    std::copy(payload.begin(), payload.end(), b.begin() + 4);
-    return b;
-}
-
-Row ToRow(const PacketRecord& r) {
-    Row row;
-    row.sourceMAC = r.sourceMAC;
-    row.sourceIP = r.sourceIP;
-    row.sourcePort = r.sourcePort;
-    row.dstMAC = r.dstMAC;
-    row.dstIP = r.dstIP;
-    row.dstPort = r.dstPort;
-    row.transportType = r.transportType;
-    row.packetLen = r.packetLen;
-    row.packetTxt.assign(r.packetTxt.begin(), r.packetTxt.end());
-    return row;
 }
 
 void PrintTo(const Row& r, std::ostream* out) {
@@ -119,7 +52,14 @@ void PrintTo(const Row& r, std::ostream* out) {
          << ", " << r.packetTxt.size() << " bytes";
 }
 
-FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed, int timeoutMs,
+void CollectingSink::PlotPacket(const PacketRecord& r) {
+    rows.push_back({std::string(r.sourceMAC), std::string(r.sourceIP), r.sourcePort,
+                    std::string(r.dstMAC), std::string(r.dstIP), r.dstPort,
+                    std::string(r.transportType), r.packetLen,
+                    Bytes(r.packetTxt.begin(), r.packetTxt.end())});
+}
+
+FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed,
                    const QString& filter) {
     FileRun run;
     CaptureCtrl capture;
@@ -128,47 +68,27 @@ FileRun ReplayFile(const std::string& path, const std::string& monitor, double s
     capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
     capture.SetReplaySpeed(speed);
     capture.SetPacketHandler([&](const DecodedPacket& packet) {
-        if (packet.protocolKind != kProtocolOther) ++run.tcpUdp;
+        run.tcpUdp += packet.protocolKind != kProtocolOther;
         IntakePacket(packet, monitor, sink);
     });
     QEventLoop loop;
-    QObject::connect(&capture, &CaptureCtrl::finished, [&](const QString& m) {
-        run.finished = true;
-        run.endMessage = m;
-        loop.quit();
-    });
-    QObject::connect(&capture, &CaptureCtrl::failed, [&](const QString& m) {
-        run.failed = true;
-        run.endMessage = m;
-        loop.quit();
-    });
+    for (auto [signal, flag] :
+         {std::pair{&CaptureCtrl::finished, &run.finished}, {&CaptureCtrl::failed, &run.failed}}) {
+        QObject::connect(&capture, signal, [&run, &loop, flag](const QString& m) {
+            *flag = true;
+            run.endMessage = m;
+            loop.quit();
+        });
+    }
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     run.started = capture.Start(&run.startError);
-    if (run.started) {
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    if (run.started) loop.exec();
     run.seconds = clock.elapsed() / 1000.0;
     run.seen = capture.Statistics().seen;
     run.rows = std::move(sink.rows);
     return run;
-}
-
-void WriteCaptureFile(const std::string& path, int linkType,
-                      const std::vector<TimedFrame>& frames) {
-    pcap_t* dead = pcap_open_dead(linkType, 65535);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-    if (!dumper) throw std::runtime_error("cannot write " + path);
-    for (const TimedFrame& f : frames) {
-        pcap_pkthdr h{};
-        h.ts.tv_sec = static_cast<time_t>(f.time);
-        h.ts.tv_usec = static_cast<suseconds_t>((f.time - static_cast<double>(h.ts.tv_sec)) * 1e6);
-        h.caplen = h.len = static_cast<bpf_u_int32>(f.bytes.size());
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, f.bytes.data());
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
 }
 
 std::string TempPath(const std::string& name) {
@@ -180,7 +100,17 @@ std::string TempPath(const std::string& name) {
 
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames) {
     const std::string path = TempPath(name);
-    WriteCaptureFile(path, linktype::kEthernet, frames);
+    pcap_t* dead = pcap_open_dead(linktype::kEthernet, 65535);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
+    if (!dumper) throw std::runtime_error("cannot write " + path);
+    for (const TimedFrame& f : frames) {
+        const auto seconds = static_cast<time_t>(f.time);
+        const auto size = static_cast<bpf_u_int32>(f.bytes.size());
+        const pcap_pkthdr h{{seconds, suseconds_t((f.time - double(seconds)) * 1e6)}, size, size};
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, f.bytes.data());
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
     return path;
 }
 
@@ -209,11 +139,7 @@ int BoundSocket(int type, std::uint16_t& port) {
 }
 
 sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
+    return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 }  // namespace lumeno::test

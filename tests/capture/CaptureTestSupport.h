@@ -3,9 +3,7 @@
 #include <netinet/in.h>
 
 #include <QString>
-#include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,11 +23,9 @@ struct Ipv4Fields {
     std::uint8_t protocol = 6;
     std::uint32_t source = Addr(10, 0, 0, 1);
     std::uint32_t destination = Addr(192, 168, 1, 101);
-    std::uint16_t sourcePort = 80;
-    std::uint16_t destinationPort = 1025;
-    std::size_t payload = 8;  // bytes after the ports
-    int ihl = 5;              // header length in 32-bit words
-    int version = 4;
+    std::uint16_t sourcePort = 80, destinationPort = 1025;
+    std::size_t payload = 8;     // bytes after the ports
+    int ihl = 5, version = 4;    // ihl: the header length in 32-bit words
     int totalLength = -1;        // -1: the real length
     std::uint16_t fragment = 0;  // flags and fragment offset
 };
@@ -37,15 +33,9 @@ struct Ipv4Fields {
 // An IPv4 datagram with a TCP or UDP header start (ports, then payload).
 Bytes Ipv4(const Ipv4Fields& fields = {});
 
-// Link-layer wrappings.
+// An Ethernet frame from 00:1a:2b:3c:4d:5e to aa:bb:cc:dd:ee:ff, behind the given VLAN tags.
 Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},
                std::uint16_t etherType = 0x0800);
-Bytes LinuxSll(const Bytes& payload, std::uint16_t addrLen = 6, std::uint16_t protocol = 0x0800);
-Bytes LinuxSll2(const Bytes& payload, std::uint8_t addrLen = 6);
-Bytes BsdLoopback(const Bytes& payload, bool networkOrder);
-
-inline const Bytes kSrcMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-inline const Bytes kDstMac{0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
 // One accepted record, copied out of the packet event.
 struct Row {
@@ -62,37 +52,27 @@ struct Row {
 // Shown field by field when a comparison fails (the bytes by their count).
 void PrintTo(const Row& row, std::ostream* out);
 
-Row ToRow(const PacketRecord& record);
-
-class CollectingSink : public RecordSink {
-  public:
-    void PlotPacket(const PacketRecord& record) override { rows.push_back(ToRow(record)); }
+struct CollectingSink : RecordSink {
+    void PlotPacket(const PacketRecord& record) override;
     std::vector<Row> rows;
 };
 
 // What replaying one capture file through the capture control gave.
 struct FileRun {
-    bool started = false;
-    QString startError;  // when not started
-    bool finished = false;
-    bool failed = false;
-    QString endMessage;  // the finished or failed message
-    std::uint64_t seen = 0;
-    std::uint64_t tcpUdp = 0;  // frames decoded as TCP or UDP
-    std::vector<Row> rows;     // records accepted for the monitor text
+    bool started = false, finished = false, failed = false;
+    QString startError, endMessage;      // why it did not start; the finished or failed message
+    std::uint64_t seen = 0, tcpUdp = 0;  // frames, and those decoded as TCP or UDP
+    std::vector<Row> rows;               // records accepted for the monitor text
     double seconds = 0;
 };
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed = 0,
-                   int timeoutMs = 60000, const QString& filter = {});
+                   const QString& filter = {});
 
 struct TimedFrame {
     double time = 0;  // seconds
     Bytes bytes;
 };
-
-// Writes a classic pcap file of the given link type.
-void WriteCaptureFile(const std::string& path, int linkType, const std::vector<TimedFrame>& frames);
 
 std::string TempPath(const std::string& name);
 
