@@ -19,23 +19,22 @@ int main(int argc, char** argv) {
     const long maxSeeds = std::stol(argv[3]);
     fs::create_directories(out);
     long written = 0;
+    const auto seed = [&](int selector, const void* data, std::size_t size) {
+        std::ofstream file(out / ("seed-" + std::to_string(written++)), std::ios::binary);
+        file.put(static_cast<char>(selector));
+        file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    };
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(argv[1], ec)) {
-        // The head of every classic pcap file seeds the stream reader.
-        if (written < maxSeeds) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            char head[4000];
-            in.read(head, sizeof head);
-            const std::streamsize got = in.gcount();
-            const unsigned char* m = reinterpret_cast<const unsigned char*>(head);
-            const bool pcap =
-                got >= 24 && ((m[0] == 0xD4 && m[1] == 0xC3) || (m[0] == 0xA1 && m[1] == 0xB2) ||
-                              (m[0] == 0x4D && m[1] == 0x3C));
-            if (pcap) {
-                std::ofstream seed(out / ("seed-" + std::to_string(written++)), std::ios::binary);
-                seed.put(static_cast<char>(lumeno::fuzz::kStreamSelector));
-                seed.write(head, got);
-            }
+        // The head of every classic pcap file (either byte order, micro- or nanoseconds)
+        // seeds the stream reader.
+        unsigned char head[4000];
+        std::ifstream in(entry.path(), std::ios::binary);
+        in.read(reinterpret_cast<char*>(head), sizeof head);
+        const std::size_t got = static_cast<std::size_t>(in.gcount());
+        const unsigned magic = got >= 24 ? (head[0] << 8) | head[1] : 0;
+        if (written < maxSeeds && (magic == 0xD4C3 || magic == 0xA1B2 || magic == 0x4D3C)) {
+            seed(lumeno::fuzz::kStreamSelector, head, got);
         }
         char errbuf[PCAP_ERRBUF_SIZE];
         pcap_t* p = pcap_open_offline(entry.path().c_str(), errbuf);
@@ -44,9 +43,7 @@ int main(int argc, char** argv) {
         pcap_pkthdr* header = nullptr;
         const u_char* bytes = nullptr;
         while (selector >= 0 && written < maxSeeds && pcap_next_ex(p, &header, &bytes) == 1) {
-            std::ofstream seed(out / ("seed-" + std::to_string(written++)), std::ios::binary);
-            seed.put(static_cast<char>(selector));
-            seed.write(reinterpret_cast<const char*>(bytes), header->caplen);
+            seed(selector, bytes, header->caplen);
         }
         pcap_close(p);
     }
