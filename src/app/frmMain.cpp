@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <thread>
 
 #include "packet/Colors.h"
+#include "views/ImageFiles.h"
 #include "views/WindowKit.h"
 #include "views/WrappingButton.h"
 
@@ -47,7 +49,7 @@ frmMain::frmMain()
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::CustomizeWindowHint),
-      snapshotDir_(QCoreApplication::applicationDirPath()) {
+      snapshotDir_(DefaultImageFolder()) {
     setWindowTitle(QStringLiteral("Lumeno %1").arg(QStringLiteral(LUMENO_VERSION)));
     SetFormBackground(*this);
     setFixedSize(Twips(9705), Twips(4755));
@@ -156,6 +158,7 @@ frmMain::frmMain()
     connect(&figures_, &QTimer::timeout, this, &frmMain::RefreshFigures);
     figures_.start(250);
 
+    BuildImageControls();
     SetSnapshotDir(snapshotDir_);
     RunningImageContext().showStatus = [this](const QString& text) {
         label1_->setText(text);
@@ -183,6 +186,11 @@ frmMain::~frmMain() {
 void frmMain::SetSnapshotDir(const QString& dir) {
     snapshotDir_ = dir;
     RunningImageContext().directory = dir;
+    if (txtSnapshotDir_) {
+        txtSnapshotDir_->setText(dir);
+        txtSnapshotDir_->setCursorPosition(0);
+        txtSnapshotDir_->setToolTip(dir);
+    }
 }
 
 frmSettings& frmMain::Settings() {
@@ -273,6 +281,7 @@ void frmMain::StopCapture() {
 }
 
 void frmMain::SetIdle(bool idle) {
+    views_->CaptureRunning(!idle);
     stop_->setEnabled(!idle);
     start_->setEnabled(idle);
     txtIP_->setEnabled(idle);
@@ -301,16 +310,14 @@ void frmMain::AdapterShortcut(int position) {
 }
 
 SnapshotResult frmMain::SaveSnapshots() {
-    SnapshotResult result = views_->SaveSnapshots(snapshotDir_);
-    if (result.failures.isEmpty()) {
-        ShowMessage(QStringLiteral("Saved %1 images %2_*.bmp in %3")
-                        .arg(result.written.size())
-                        .arg(result.timestamp, snapshotDir_));
-    } else {
-        ShowMessage(QStringLiteral("Saved %1 of 10 images. Not saved:\n%2")
-                        .arg(result.written.size())
-                        .arg(result.failures.join(QLatin1Char('\n'))));
+    SnapshotResult result = views_->SaveSnapshots(snapshotDir_, ImageFormat());
+    if (annotatedWithSnapshots_) {
+        const SnapshotResult annotated =
+            views_->SaveAnnotated(snapshotDir_, Notes(), true, result.timestamp);
+        result.written += annotated.written;
+        result.failures += annotated.failures;
     }
+    ReportImages(result, QStringLiteral("images"));
     return result;
 }
 
@@ -365,6 +372,119 @@ void frmMain::PlotPacket(const PacketRecord& r) {
                      r.dstPort, r.packetLen);
     }
     views_->PlotPacket(r);
+}
+
+// --- images and windows ------------------------------------------------------------------
+
+void frmMain::BuildImageControls() {
+    const QFont verdana8 = UiFont(FontRole::Verdana, 8.25);
+    // Two buttons in the free rows below the middle column of switches.
+    btnArrange_ = MakeButton(this, "btnArrange", QStringLiteral("Arrange Windows"),
+                             TwipsRect(3120, 3660, 2535, 375));
+    btnArrange_->setToolTip(QStringLiteral("Tile this window and the shown views over the screen"));
+    btnAnnotated_ = MakeButton(this, "btnAnnotated", QStringLiteral("Save annotated images"),
+                               TwipsRect(3120, 4140, 2535, 375));
+    btnAnnotated_->setToolTip(
+        QStringLiteral("One PNG per shown view: the window with its labels, the source, the "
+                       "monitored address, the time, the packets and a colour key"));
+    for (QPushButton* b : {btnArrange_, btnAnnotated_}) b->setFont(verdana8);
+
+    // A strip below everything else: where images go, and in which format.
+    const int strip = 4755;
+    setFixedSize(width(), height() + Twips(480));
+    auto* caption = MakeLabel(this, "lblSnapshotDir", QStringLiteral("Images go to"),
+                              TwipsRect(120, strip + 60, 1260, 255), verdana8);
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    txtSnapshotDir_ = new QLineEdit(this);
+    txtSnapshotDir_->setObjectName(QStringLiteral("txtSnapshotDir"));
+    txtSnapshotDir_->setReadOnly(true);
+    txtSnapshotDir_->setGeometry(TwipsRect(1380, strip + 30, 6120, 315));
+    txtSnapshotDir_->setFont(verdana8);
+    btnSnapshotDir_ = MakeButton(this, "btnSnapshotDir", QStringLiteral("…"),
+                                 TwipsRect(7560, strip + 30, 375, 315));
+    btnSnapshotDir_->setToolTip(QStringLiteral("Choose the folder for images"));
+    cmbImageFormat_ = new QComboBox(this);
+    cmbImageFormat_->setObjectName(QStringLiteral("cmbImageFormat"));
+    cmbImageFormat_->addItems({QStringLiteral("BMP"), QStringLiteral("PNG")});
+    cmbImageFormat_->setGeometry(TwipsRect(8040, strip + 30, 1545, 315));
+    cmbImageFormat_->setFont(verdana8);
+    cmbImageFormat_->setToolTip(QStringLiteral("The format of the plain snapshots"));
+
+    connect(btnArrange_, &QPushButton::clicked, this, [this] { ArrangeWindows(); });
+    connect(btnAnnotated_, &QPushButton::clicked, this, [this] { SaveAnnotatedImages(); });
+    connect(btnSnapshotDir_, &QPushButton::clicked, this, &frmMain::ChooseSnapshotDir);
+    folderChooser_ = [](const QString& current, QWidget* parent) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Folder for images"),
+                                                 current);
+    };
+}
+
+void frmMain::SetImageFormat(const QString& format) {
+    cmbImageFormat_->setCurrentIndex(
+        format.compare(QLatin1String("png"), Qt::CaseInsensitive) == 0 ? 1 : 0);
+}
+
+QString frmMain::ImageFormat() const {
+    return cmbImageFormat_->currentIndex() == 1 ? QStringLiteral("png") : QStringLiteral("bmp");
+}
+
+ImageNotes frmMain::Notes() const {
+    const PictureSpan span = views_->Span();
+    ImageNotes notes;
+    notes.source = capture_.CurrentAdapter().name.empty() ? QString()
+                                                          : capture_.CurrentAdapter().displayName();
+    notes.monitor = txtIP_->text();
+    notes.from = span.from;
+    notes.to = span.to;
+    notes.capturing = span.capturing;
+    notes.packets = span.packets;
+    return notes;
+}
+
+SnapshotResult frmMain::SaveAnnotatedImages() {
+    const SnapshotResult result = views_->SaveAnnotated(snapshotDir_, Notes(), false);
+    if (result.written.isEmpty() && result.failures.isEmpty()) {
+        ShowMessage(
+            QStringLiteral("No graphical view is shown: switch one on to save its "
+                           "annotated image."));
+        return result;
+    }
+    ReportImages(result, QStringLiteral("annotated images"));
+    return result;
+}
+
+void frmMain::ReportImages(const SnapshotResult& result, const QString& what) {
+    const int total = static_cast<int>(result.written.size() + result.failures.size());
+    if (result.failures.isEmpty()) {
+        ShowMessage(QStringLiteral("Saved %1 %2:\n%3")
+                        .arg(total)
+                        .arg(what, result.written.join(QLatin1Char('\n'))));
+    } else {
+        ShowMessage(QStringLiteral("Saved %1 of %2 %3. Not saved:\n%4")
+                        .arg(result.written.size())
+                        .arg(total)
+                        .arg(what, result.failures.join(QLatin1Char('\n'))));
+    }
+}
+
+void frmMain::ChooseSnapshotDir() {
+    const QString dir = folderChooser_ ? folderChooser_(snapshotDir_, this) : QString();
+    if (dir.isEmpty()) return;  // cancelled
+    const QString absolute = QDir(dir).absolutePath();
+    SetSnapshotDir(absolute);
+    ShowMessage(CanCreateFilesIn(absolute)
+                    ? QStringLiteral("Images go to %1").arg(absolute)
+                    : QStringLiteral("Images go to %1, but files cannot be created there: "
+                                     "choose another folder.")
+                          .arg(absolute));
+}
+
+bool frmMain::ArrangeWindows() {
+    if (views_->ArrangeWindows(*this)) return true;
+    ShowMessage(
+        QStringLiteral("The shown windows do not fit on the screen side by side at "
+                       "their smallest: switch some views off and arrange again."));
+    return false;
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "capture/CaptureCtrl.h"
 #include "settings/frmSettings.h"
@@ -58,6 +59,24 @@ class frmMain : public QWidget, private RecordSink {
     void StopCapture();
     void AdapterShortcut(int position);
     SnapshotResult SaveSnapshots();
+
+    // Images: the format of the plain snapshots ("bmp" or "png"), the annotated images
+    // (with all set, of all ten views; the snapshots then write them too, with their
+    // timestamp), the folder chooser, and the tiling of the windows.
+    void SetImageFormat(const QString& format);
+    QString ImageFormat() const;
+    void SetAnnotatedWithSnapshots(bool on) { annotatedWithSnapshots_ = on; }
+    SnapshotResult SaveAnnotatedImages();
+    ImageNotes Notes() const;
+    using FolderChooser = std::function<QString(const QString& current, QWidget* parent)>;
+    void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+    void ChooseSnapshotDir();
+    bool ArrangeWindows();
+    QLineEdit* txtSnapshotDir() const { return txtSnapshotDir_; }
+    QPushButton* btnSnapshotDir() const { return btnSnapshotDir_; }
+    QComboBox* cmbImageFormat() const { return cmbImageFormat_; }
+    QPushButton* btnAnnotated() const { return btnAnnotated_; }
+    QPushButton* btnArrange() const { return btnArrange_; }
     // Shows a message in the window (copyable); the last one wins.
     void ShowMessage(const QString& text);
     QString MessageText() const;
@@ -95,6 +114,9 @@ class frmMain : public QWidget, private RecordSink {
     void BrowseForFile();
     void RefreshFigures();
     void SetIdle(bool idle);
+    void BuildImageControls();
+    // Tells the user about images written or not, with their whole paths.
+    void ReportImages(const SnapshotResult& result, const QString& what);
     // The adapter that Start should take, or none (with the reason in why).
     std::optional<Adapter> ChosenAdapter(QString& why) const;
 
@@ -129,6 +151,15 @@ class frmMain : public QWidget, private RecordSink {
     CaptureCounts counts_;
     QString snapshotDir_;
     std::FILE* records_ = nullptr;
+
+    // The images' folder, format, annotated images and the tiling of the windows.
+    QLineEdit* txtSnapshotDir_ = nullptr;
+    QPushButton* btnSnapshotDir_ = nullptr;
+    QComboBox* cmbImageFormat_ = nullptr;
+    QPushButton* btnAnnotated_ = nullptr;
+    QPushButton* btnArrange_ = nullptr;
+    FolderChooser folderChooser_;
+    bool annotatedWithSnapshots_ = false;
 };
 
 }  // namespace lumeno

@@ -108,6 +108,14 @@ int main(int argc, char** argv) {
     probeStop.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records, captureOn,
                        seconds, loops, threads, probe, probeStop});
+    // Images: annotated ones beside the snapshots, and the snapshots' format.
+    const QCommandLineOption annotated(
+        QStringLiteral("annotated"),
+        QStringLiteral("With the snapshots, save each view's annotated image (PNG)."));
+    const QCommandLineOption imageFormat(QStringLiteral("image-format"),
+                                         QStringLiteral("Snapshots as bmp (default) or png."),
+                                         QStringLiteral("FORMAT"), QStringLiteral("bmp"));
+    parser.addOptions({annotated, imageFormat});
     parser.process(app);
 
     QString file = parser.value(replay);
@@ -174,7 +182,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const QString format = parser.value(imageFormat).toLower();
+    if (format != QStringLiteral("bmp") && format != QStringLiteral("png")) {
+        std::fprintf(stderr, "lumeno: --image-format takes bmp or png, not '%s'\n",
+                     qPrintable(parser.value(imageFormat)));
+        return 2;
+    }
+
     lumeno::frmMain window;
+    window.SetImageFormat(format);
+    window.SetAnnotatedWithSnapshots(parser.isSet(annotated));
     if (parser.isSet(monitor)) window.txtIP()->setText(parser.value(monitor));
     if (parser.isSet(filter)) {
         if (QString why; !window.Capture().SetFilter(parser.value(filter), &why)) {

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 
 #include "views/WindowKit.h"
+#include "views/WindowPlacement.h"
 
 namespace lumeno {
 
@@ -30,6 +31,7 @@ frmVisTxtSettings::frmVisTxtSettings()
     SetFormBackground(*this);
     setFixedSize(Twips(2130), Twips(4590));
     move(Twips(11580), Twips(5085));
+    FitOnScreen(*this);
     const QFont verdana = UiFont(FontRole::Verdana, 8.25);
     label1_ = new QLabel(QStringLiteral("Display"), this);
     label1_->setObjectName(QStringLiteral("Label1"));
