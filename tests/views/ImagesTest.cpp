@@ -269,5 +269,66 @@ TEST(AnnotatedImage, IsTheWindowWithItsPlotExactlyAndAColourKey) {
     }
 }
 
+struct HeadlessRun {
+    int status = -1;
+    QString out, err;
+};
+
+HeadlessRun Headless(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.start(LUMENO_EXECUTABLE, QStringList{"--headless", "--threads", "1"} + arguments);
+    HeadlessRun run;
+    if (!process.waitForFinished(120000)) return run;
+    run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+// Where in picture the image stands with its left edge at x = 0; -1 if nowhere.
+int RowOf(const QImage& image, const QImage& picture) {
+    for (int y = 0; y + image.height() <= picture.height(); ++y) {
+        if (picture.copy(0, y, image.width(), image.height()) == image) return y;
+    }
+    return -1;
+}
+
+// From the command line: PNG snapshots hold exactly the BMP snapshots' pixels under the
+// same names, and --annotated adds the ten annotated images, each holding its plot whole;
+// a format that is neither is refused before anything runs.
+TEST(ImageFiles, TheCommandLineWritesPngSnapshotsAndAnnotatedImages) {
+    QTemporaryDir bmp, png;
+    const HeadlessRun plain = Headless({"--snapshot-dir", bmp.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(plain.status, 0) << plain.err.toStdString();
+    const HeadlessRun annotated = Headless({"--image-format", "png", "--annotated",
+                                            "--snapshot-dir", png.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(annotated.status, 0) << annotated.err.toStdString();
+    const QStringList bmps = QDir(bmp.path()).entryList(QDir::Files, QDir::Name);
+    const QStringList pngs = QDir(png.path()).entryList({"*.png"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(bmps.size(), 10);
+    ASSERT_EQ(pngs.size(), 20);
+    ExpectContains(annotated.out, {"Images (20) in " + png.path()});
+    for (const QString& name : bmps) {
+        QString stem = name.mid(name.indexOf('_', 9));  // past the timestamp
+        stem.chop(4);
+        const QStringList same = pngs.filter(QRegularExpression("^[0-9_]{15}" + stem + "\\.png$"));
+        const QStringList notes =
+            pngs.filter(QRegularExpression("^[0-9_]{15}" + stem + "_annotated\\.png$"));
+        ASSERT_TRUE(same.size() == 1 && notes.size() == 1) << stem.toStdString();
+        const QImage snapshot = Rgb32(bmp.filePath(name));
+        EXPECT_EQ(Rgb32(png.filePath(same[0])), snapshot) << stem.toStdString();
+        const QImage picture = Rgb32(png.filePath(notes[0]));
+        EXPECT_GE(picture.width(), snapshot.width()) << stem.toStdString();
+        EXPECT_GT(RowOf(snapshot, picture), 0) << stem.toStdString();
+    }
+    const HeadlessRun wrong = Headless({"--image-format", "jpg", LUMENO_SAMPLE_CAPTURE});
+    EXPECT_EQ(wrong.status, 2);
+    ExpectContains(wrong.err, {"--image-format", "'jpg'"});
+}
+
 }  // namespace
 }  // namespace lumeno
