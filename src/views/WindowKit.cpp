@@ -207,9 +207,11 @@ int LayOutNotes(const NotesText& text, int width, QPainter* painter) {
     bold.setBold(true);
     const int inner = std::max(1, width - 2 * kNotesMargin);
     int y = kNotesMargin;
-    auto block = [&](const QString& line, const QFont& font) {
+    // Paths break anywhere, everything else between words.
+    auto block = [&](const QString& line, const QFont& font, bool path = false) {
         const QFontMetrics metrics(font);
-        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+        const int flags =
+            Qt::AlignLeft | Qt::AlignTop | (path ? Qt::TextWrapAnywhere : Qt::TextWordWrap);
         const QRect box = metrics.boundingRect(QRect(0, 0, inner, 100000), flags, line);
         if (painter) {
             painter->setFont(font);
@@ -218,7 +220,7 @@ int LayOutNotes(const NotesText& text, int width, QPainter* painter) {
         y += box.height();
     };
     block(text.title, bold);
-    for (const QString& line : text.lines) block(line, body);
+    for (const QString& line : text.lines) block(line, body, &line == &text.lines.front());
     // The colour key: a swatch and its class, as many to a row as fit.
     const QFontMetrics metrics(body);
     const int swatch = metrics.height() - 4;
