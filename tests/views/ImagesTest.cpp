@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -203,6 +204,39 @@ TEST(ImageFiles, MessagesGiveWholePaths) {
     ASSERT_TRUE(match.hasMatch()) << w.MessageText().toStdString();
     EXPECT_TRUE(match.captured(1).startsWith(dir.filePath("new/folder/")));
     EXPECT_TRUE(QFileInfo(match.captured(1)).isFile());
+}
+
+// The folder chooser: a chosen folder is shown and used from then on, a cancel changes
+// nothing, a folder where no file can be created is taken but the user is told so.
+TEST(ImageFiles, TheChosenFolderIsShownAndUsed) {
+    QTemporaryDir dir;
+    frmMain w;
+    const QString before = w.SnapshotDir();
+    const std::tuple<QString, QString, QString> cases[] = {
+        {"", before, ""},
+        {dir.path(), dir.path(), "Images go to " + dir.path()},
+        {"/proc", "/proc", "files cannot be created there"},
+    };
+    for (const auto& [answer, folder, message] : cases) {
+        w.ShowMessage("");
+        QString offered;
+        w.SetFolderChooser([&](const QString& current, QWidget*) {
+            offered = current;
+            return answer;
+        });
+        const QString was = w.SnapshotDir();
+        QTest::mouseClick(w.btnSnapshotDir(), Qt::LeftButton);
+        EXPECT_EQ(offered, was);
+        EXPECT_EQ(w.SnapshotDir(), folder);
+        EXPECT_EQ(w.txtSnapshotDir()->text(), folder);
+        if (!message.isEmpty()) ExpectContains(w.MessageText(), {message});
+    }
+    w.SetSnapshotDir(dir.path());
+    w.cmbImageFormat()->setCurrentIndex(1);
+    const SnapshotResult result = w.SaveSnapshots();
+    ASSERT_EQ(result.written.size(), 10);
+    EXPECT_TRUE(result.written[0].startsWith(dir.path() + "/") &&
+                result.written[0].endsWith("_parallel_port.png"));
 }
 
 // An annotated image is its window's picture with a band of notes above: as wide as the
