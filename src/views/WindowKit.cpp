@@ -84,9 +84,7 @@ ViewWindow::ViewWindow(const QString& caption, QSize clientTwips,
     setWindowTitle(caption);
     setAttribute(Qt::WA_DeleteOnClose);
     SetFormBackground(*this);
-    QSize client(Twips(clientTwips.width()), Twips(clientTwips.height()));
-    // A window built narrower than its caption would show it cut in its title bar.
-    if (resizable) client.setWidth(std::max(client.width(), TitleBarWidth(caption)));
+    const QSize client(Twips(clientTwips.width()), Twips(clientTwips.height()));
     resize(client);
     if (!resizable) setFixedSize(client);
     if (positionTwips) move(Twips(positionTwips->x()), Twips(positionTwips->y()));
@@ -100,15 +98,6 @@ QSize ViewWindow::KeepMinimumOuter(QSize client, QSize minTwips) {
     const QSize fitted = client.expandedTo(least);
     resize(fitted);
     return fitted;
-}
-
-int TitleBarWidth(const QString& caption) {
-    // Desktops draw titles larger and bolder than the body text; Qt knows only roughly how.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
-    font.setBold(true);
-    font.setPointSizeF(11);
-    constexpr int kButtonsAndMargins = 72;
-    return QFontMetrics(font).horizontalAdvance(caption) + kButtonsAndMargins;
 }
 
 void ViewWindow::showEvent(QShowEvent* event) {

@@ -91,10 +91,6 @@ class ViewWindow : public QWidget {
     bool shownOnce_ = false;
 };
 
-// The width a window needs for its title bar to show the caption uncut: the caption in a
-// title bar's font and room for the bar's buttons.
-int TitleBarWidth(const QString& caption);
-
 // A view that draws into a plot surface, `picGraph`.
 class GraphWindow : public ViewWindow {
     Q_OBJECT
