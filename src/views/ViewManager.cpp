@@ -102,11 +102,11 @@ void ViewManager::SetDefaultVisualizations() {
 }
 
 void ViewManager::PlotPacket(const PacketRecord& r) {
-    const ParallelFan::Views fanned = {&Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
-                                       &Use(visParallel_),       &Use(visParallelIP_),
-                                       &Use(visParallelIPPort_), &Use(visParallelIPcustom_),
-                                       &Use(visTimeSequence_),   &Use(visRunningPort_),
-                                       &Use(visWaterfallData_),  &Use(visBitData_)};
+    const lumeno::DrawingThread::Views fanned = {
+        &Use(visParallelDual_), &Use(visParallelDual_IPPI_), &Use(visParallel_),
+        &Use(visParallelIP_),   &Use(visParallelIPPort_),    &Use(visParallelIPcustom_),
+        &Use(visTimeSequence_), &Use(visRunningPort_),       &Use(visWaterfallData_),
+        &Use(visBitData_)};
     fan_.Plot(fanned, {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor,
                        r.packetTxt, r.packetLen});
     TxtBody().PrintBody(r.packetTxt, r.packetLen);

@@ -9,7 +9,7 @@
 #include <array>
 
 #include "capture/Intake.h"
-#include "views/parallel/ParallelFan.h"
+#include "views/DrawingThread.h"
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
 #include "views/text/TextWindows.h"
@@ -115,7 +115,7 @@ class ViewManager : public QObject, public RecordSink {
     QPointer<visTxt> visTxt_;
     QPointer<visTxtBody> visTxtBody_;
     QTimer refresh_;
-    ParallelFan fan_;
+    lumeno::DrawingThread fan_;
 };
 
 }  // namespace lumeno
