@@ -2,6 +2,7 @@
 
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
+#include "views/text/TextWindows.h"
 
 namespace lumeno {
 
@@ -30,21 +31,6 @@ void DrawingThread::Draw(const Views& v, const Fields& f, int from, int to, bool
                          bool rows, bool onDrawingThread) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
-    if (scrolling) {
-        v.timeSequence->Plot(f.transportType);
-        v.runningPort->Plot(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
-    }
-    if (rows) {
-        // The drawing thread must not start saving running images when the box is ticked
-        // meanwhile: that waits for the calling thread.
-        if (onDrawingThread) {
-            v.waterfall->PlotDataOnly(f.packetLen);
-            v.bitData->GraphOnly(f.packetTxt, f.packetLen);
-        } else {
-            v.waterfall->PlotData(f.packetLen);
-            v.bitData->Graph(f.packetTxt, f.packetLen);
-        }
-    }
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
@@ -65,6 +51,27 @@ void DrawingThread::Draw(const Views& v, const Fields& f, int from, int to, bool
             default:
                 v.custom->parallelIP2IPcustom(f.sourceIP, f.dstIP);
                 break;
+        }
+    }
+    if (scrolling) {
+        v.timeSequence->Plot(f.transportType);
+        v.runningPort->Plot(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
+    }
+    // The drawing thread must not start saving running images when the box is ticked
+    // meanwhile: that waits for the calling thread.
+    if (rows) {
+        if (onDrawingThread) {
+            v.waterfall->PlotDataOnly(f.packetLen);
+        } else {
+            v.waterfall->PlotData(f.packetLen);
+        }
+    }
+    if (!onDrawingThread && v.body) v.body->PrintBody(f.packetTxt, f.packetLen);
+    if (rows) {
+        if (onDrawingThread) {
+            v.bitData->GraphOnly(f.packetTxt, f.packetLen);
+        } else {
+            v.bitData->Graph(f.packetTxt, f.packetLen);
         }
     }
 }
@@ -89,10 +96,7 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
     while (ring_.Full()) Sync();
     ring_.Push(f, rowsThere);
     const int here = DrawingShare::ViewsHere(steps);
-    if (here > 0 || !rowsThere) {
-        Draw(views_, f, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere,
-             false);
-    }
+    Draw(views_, f, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere, false);
 }
 
 void DrawingThread::Sync() {

@@ -17,6 +17,7 @@ class visTimeSequence;
 class visRunningPort;
 class visWaterfallData;
 class visBitData;
+class visTxtBody;
 
 // Draws the graphical views of each record, on a second core when threaded: the six parallel
 // views cost the most per packet, and the time sequence, running port plot, waterfall and
@@ -36,6 +37,8 @@ class DrawingThread {
         visRunningPort* runningPort = nullptr;
         visWaterfallData* waterfall = nullptr;
         visBitData* bitData = nullptr;
+        // Drawn by the calling thread only, in its turn between the waterfall and rainfall.
+        visTxtBody* body = nullptr;
         bool operator==(const Views&) const = default;
     };
     using Fields = DrawFields;
@@ -58,8 +61,9 @@ class DrawingThread {
     void SetViewsDrawnHere(int views);
 
   private:
-    // Draws the parallel views from..to-1 of the six, in their fixed order, with scrolling
-    // the time sequence and running port plot, and with rows the waterfall and rainfall.
+    // Draws the parallel views from..to-1 of the six, in their fixed order, then with
+    // scrolling the time sequence and running port plot, and with rows the waterfall and
+    // rainfall; on the calling thread also the body view, between those two.
     static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling,
                      bool rows, bool onDrawingThread);
     // Whether the waterfall and rainfall can be drawn on the drawing thread: only the calling
