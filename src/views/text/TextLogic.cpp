@@ -31,6 +31,7 @@ void HeaderLog::DropOldestLine() {
     if (crlf != std::string_view::npos) {
         characters_ -= CharacterCount(text.substr(0, crlf + 2));
         start_ += crlf + 2;
+        ++droppedLines_;
     } else {
         // No line break at all: the first character goes (all of its bytes).
         std::size_t n = 1;
@@ -50,9 +51,11 @@ void HeaderLog::Add(std::string_view line) {
     if (buffer_.size() > start_) {
         buffer_ += "\r\n";
         characters_ += 2;
+        appended_ += 2;
     }
     buffer_ += line;
     characters_ += CharacterCount(line);
+    appended_ += line.size();
 }
 
 void HeaderLog::Assign(std::string_view text) {
@@ -65,6 +68,8 @@ void HeaderLog::Clear() {
     buffer_.clear();
     start_ = 0;
     characters_ = 0;
+    appended_ = 0;
+    droppedLines_ = 0;
 }
 
 void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line) {

@@ -1,6 +1,9 @@
 #include "views/text/TextWindows.h"
 
+#include <QFontMetricsF>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace lumeno {
@@ -89,13 +92,62 @@ void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) chosen[i] = settings.Shows(i);
     FormatHeaderLine({sourceMAC, sourceIP, sourcePort, dstMAC, dstIP, dstPort, transportType},
                      chosen, line_);
+    NoteColumns();
     log_.Add(line_);
     Changed();
 }
 
+void visTxt::NoteColumns() {
+    std::size_t column = 0, start = 0;
+    for (std::size_t i = 0; i < line_.size() && column < columns_.size(); ++i) {
+        if (line_[i] != '\t') continue;
+        const std::size_t chars = std::min<std::size_t>(i - start, 1000) + 1;
+        if (chars > columns_[column]) columns_[column] = static_cast<std::uint16_t>(chars);
+        ++column;
+        start = i + 1;
+    }
+}
+
+void visTxt::SetTabStops() {
+    if (columns_ == tabsFor_) return;
+    tabsFor_ = columns_;
+    // Addresses, ports and MACs are digits, hex letters, dots and colons: a column as wide as
+    // its longest value in the widest of those never lets a shorter one slip to the next stop.
+    const QFontMetricsF metrics(txtPacket_->font());
+    qreal glyph = 0;
+    for (const QChar c : QStringLiteral("0123456789abcdefABCDEF:.")) {
+        glyph = std::max(glyph, metrics.horizontalAdvance(c));
+    }
+    const qreal gap = 2 * metrics.horizontalAdvance(QLatin1Char(' '));
+    QList<QTextOption::Tab> tabs;
+    qreal x = 0;
+    for (const std::uint16_t chars : columns_) {
+        if (chars == 0) break;
+        x += (chars - 1) * glyph + gap;
+        tabs.append(QTextOption::Tab(x, QTextOption::LeftTab));
+    }
+    QTextOption option = txtPacket_->document()->defaultTextOption();
+    option.setTabs(tabs);
+    txtPacket_->document()->setDefaultTextOption(option);
+}
+
 void visTxt::TakeUserEdits() {
     if (!txtPacket_->document()->isModified()) return;
-    log_.Assign(FromBoxText(txtPacket_->toPlainText()));
+    std::string text = FromBoxText(txtPacket_->toPlainText());
+    // The box lacks the lines added since it last showed the log: they follow the user's text.
+    const std::string_view log = log_.Text();
+    const std::size_t pending = static_cast<std::size_t>(
+        std::min<std::uint64_t>(log_.Appended() - appendedAtPush_, log.size()));
+    std::string_view added = log.substr(log.size() - pending);
+    if (!added.empty()) {
+        const bool broken = added.starts_with("\r\n");
+        if (text.empty() && broken) added.remove_prefix(2);
+        if (!text.empty() && !broken) text += "\r\n";
+        text += added;
+    }
+    log_.Assign(text);
+    // The box's lines are the log's first lines again.
+    droppedAtPush_ = log_.DroppedLines();
     txtPacket_->document()->setModified(false);
 }
 
@@ -103,15 +155,66 @@ void visTxt::Clear() {
     log_.Clear();
     txtPacket_->clear();
     txtPacket_->document()->setModified(false);
+    appendedAtPush_ = 0;
+    droppedAtPush_ = 0;
+    columns_ = {};
     Pushed();
 }
 
+namespace {
+
+struct LinePosition {
+    int line, column;
+};
+
+LinePosition LinePositionOf(const QTextDocument& doc, int position) {
+    const QTextBlock block = doc.findBlock(position);
+    return {block.blockNumber(), position - block.position()};
+}
+
+int PositionOf(const QTextDocument& doc, LinePosition at) {
+    if (at.line < 0) return 0;
+    const QTextBlock block = doc.findBlockByNumber(std::min(at.line, doc.blockCount() - 1));
+    return block.position() + std::min(at.column, block.length() - 1);
+}
+
+}  // namespace
+
 void visTxt::Push() {
     TakeUserEdits();
+    QScrollBar* down = txtPacket_->verticalScrollBar();
+    QScrollBar* across = txtPacket_->horizontalScrollBar();
+    // Lines trimmed at the top move everything up: the user's place moves with its text.
+    const int dropped =
+        static_cast<int>(std::min<std::uint64_t>(log_.DroppedLines() - droppedAtPush_, 1 << 30));
+    // Scrolled to the bottom the box follows the newest line; scrolled up to read it stays.
+    const bool follow = down->value() >= down->maximum();
+    const int firstLine = down->value() - dropped;
+    const int left = across->value();
+    const QTextDocument& doc = *txtPacket_->document();
+    const QTextCursor caret = txtPacket_->textCursor();
+    const bool caretAtEnd = caret.atEnd() && !caret.hasSelection();
+    LinePosition anchor = LinePositionOf(doc, caret.anchor());
+    LinePosition position = LinePositionOf(doc, caret.position());
+    anchor.line -= dropped;
+    position.line -= dropped;
+
+    SetTabStops();
     ToBoxText(log_.Text(), shown_);
     SetBoxText(txtPacket_, shown_);
-    // The caret at the end: the box scrolls to the newest line.
-    txtPacket_->moveCursor(QTextCursor::End);
+
+    QTextCursor after(txtPacket_->document());
+    if (caretAtEnd) {
+        after.movePosition(QTextCursor::End);
+    } else {
+        after.setPosition(PositionOf(doc, anchor));
+        after.setPosition(PositionOf(doc, position), QTextCursor::KeepAnchor);
+    }
+    txtPacket_->setTextCursor(after);
+    down->setValue(follow ? down->maximum() : std::max(0, firstLine));
+    across->setValue(left);
+    appendedAtPush_ = log_.Appended();
+    droppedAtPush_ = log_.DroppedLines();
     Pushed();
 }
 

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -67,8 +68,12 @@ class visTxt : public BufferedTextWindow {
     void Push() override;
 
   private:
-    // Text the user typed into the box is the log from then on.
+    // Text the user typed into the box is the log from then on, followed by the lines added
+    // since the box last showed the log.
     void TakeUserEdits();
+    // Widens the tab stops to the longest value seen in each column since the log was cleared.
+    void NoteColumns();
+    void SetTabStops();
 
     QPlainTextEdit* txtPacket_;
     QPushButton* btnVisTxtSettings_;
@@ -76,6 +81,12 @@ class visTxt : public BufferedTextWindow {
     HeaderLog log_;
     std::string line_;
     std::string shown_;
+    // Where the log stood when the box last showed it.
+    std::uint64_t appendedAtPush_ = 0;
+    std::uint64_t droppedAtPush_ = 0;
+    // The longest value of each column in characters, plus one (0: no such column yet); and
+    // what the box's tab stops were last set for.
+    std::array<std::uint16_t, frmVisTxtSettings::kFields> columns_{}, tabsFor_{};
 };
 
 // The last packet's bytes as characters and in hexadecimal.
