@@ -1,5 +1,6 @@
 #include "views/text/TextLogic.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -105,6 +106,27 @@ void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::stri
         *h++ = ' ';
         *a++ = b < 32 || b > 126 ? '.' : static_cast<char>(b);
         *a++ = ' ';
+    }
+}
+
+void FormatBodyRows(std::span<const std::uint8_t> bytes, int perRow, std::string& hex,
+                    std::string& ascii) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    hex.clear();
+    ascii.clear();
+    std::string hexRow, asciiRow;
+    const std::size_t step = static_cast<std::size_t>(std::max(perRow, 1));
+    for (std::size_t at = 0; at < bytes.size(); at += step) {
+        if (at > 0) {
+            hex += '\n';
+            ascii += '\n';
+        }
+        // Packets are at most 65535 bytes: four digits always do.
+        for (int shift = 12; shift >= 0; shift -= 4) hex += kDigits[(at >> shift) & 0x0F];
+        hex += "  ";
+        FormatBody(bytes.subspan(at, std::min(step, bytes.size() - at)), hexRow, asciiRow);
+        hex += hexRow;
+        ascii += asciiRow;
     }
 }
 

@@ -54,5 +54,9 @@ void FormatHeaderLine(const HeaderFields& fields, const bool (&chosen)[7], std::
 // The body view's two texts for a packet's bytes: two upper-case hex digits and a space per
 // byte; the byte itself (32 to 126) or "." and a space.
 void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::string& ascii);
+// The same units in rows of perRow bytes, one per line ("\n" between), each hexadecimal row
+// starting with its offset in four hex digits and two spaces.
+void FormatBodyRows(std::span<const std::uint8_t> bytes, int perRow, std::string& hex,
+                    std::string& ascii);
 
 }  // namespace lumeno

@@ -246,15 +246,64 @@ visTxtBody::visTxtBody()
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         box->setReadOnly(true);
     }
-    // This view has no settings: the button is there, but does nothing and says so.
     btnVisTxtSettings_ = new QPushButton(QStringLiteral("Settings"), this);
     btnVisTxtSettings_->setObjectName(QStringLiteral("btnVisTxtSettings"));
     btnVisTxtSettings_->setGeometry(TwipsRect(240, 3840, 1215, 495));
-    btnVisTxtSettings_->setEnabled(false);
-    btnVisTxtSettings_->setToolTip(QStringLiteral("This view has no settings"));
     setTabOrder(txtPacketASCII_, btnVisTxtSettings_);
     setTabOrder(btnVisTxtSettings_, txtPacketHex_);
+    connect(btnVisTxtSettings_, &QPushButton::clicked, this, [this] {
+        frmVisTxtBodySettings& settings = Settings();
+        settings.show();
+        settings.raise();
+    });
+    // With aligned rows a line of one box is the same bytes as that line of the other.
+    QScrollBar* hexDown = txtPacketHex_->verticalScrollBar();
+    QScrollBar* asciiDown = txtPacketASCII_->verticalScrollBar();
+    connect(hexDown, &QScrollBar::valueChanged, this, [this, asciiDown](int value) {
+        if (alignRows_) asciiDown->setValue(value);
+    });
+    connect(asciiDown, &QScrollBar::valueChanged, this, [this, hexDown](int value) {
+        if (alignRows_) hexDown->setValue(value);
+    });
     bytes_.reserve(65536);
+}
+
+visTxtBody::~visTxtBody() {
+    delete settings_.data();
+}
+
+frmVisTxtBodySettings& visTxtBody::Settings() {
+    if (!settings_ || settings_->ClosedByUser()) {
+        settings_ = new frmVisTxtBodySettings();
+        // The choice belongs to the view: a settings window made anew shows it.
+        settings_->chkAlignRows()->setChecked(alignRows_);
+        connect(settings_->chkAlignRows(), &QCheckBox::toggled, this, &visTxtBody::SetAlignRows);
+    }
+    return *settings_;
+}
+
+void visTxtBody::SetAlignRows(bool on) {
+    if (on == alignRows_) return;
+    alignRows_ = on;
+    for (QPlainTextEdit* box : {txtPacketASCII_, txtPacketHex_}) {
+        box->setLineWrapMode(on ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+        box->setHorizontalScrollBarPolicy(on ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    }
+    perRow_ = FittingBytesPerRow();
+    formatted_ = false;
+    Push();
+}
+
+int visTxtBody::FittingBytesPerRow() const {
+    const qreal glyph = QFontMetricsF(txtPacketHex_->font()).horizontalAdvance(QLatin1Char('0'));
+    auto room = [](const QPlainTextEdit* box) {
+        return box->width() - 2 * box->frameWidth() - box->verticalScrollBar()->sizeHint().width() -
+               2 * box->document()->documentMargin();
+    };
+    // An offset, two spaces and 16 units of three; 16 units of two.
+    const bool wide =
+        room(txtPacketHex_) >= (4 + 2 + 16 * 3) * glyph && room(txtPacketASCII_) >= 16 * 2 * glyph;
+    return wide ? 16 : 8;
 }
 
 void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
@@ -267,7 +316,11 @@ void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t
 
 void visTxtBody::Format() {
     if (formatted_) return;
-    FormatBody(bytes_, hex_, ascii_);
+    if (alignRows_) {
+        FormatBodyRows(bytes_, perRow_, hex_, ascii_);
+    } else {
+        FormatBody(bytes_, hex_, ascii_);
+    }
     formatted_ = true;
 }
 
@@ -304,6 +357,11 @@ void visTxtBody::resizeEvent(QResizeEvent* event) {
     txtPacketHex_->setGeometry(Twips(2640), 0, boxWidth, boxHeight);
     txtPacketASCII_->setGeometry(0, 0, boxWidth, boxHeight);
     btnVisTxtSettings_->move(Twips(240), boxHeight + Twips(300));
+    if (alignRows_ && FittingBytesPerRow() != perRow_) {
+        perRow_ = FittingBytesPerRow();
+        formatted_ = false;
+        Push();
+    }
 }
 
 }  // namespace lumeno

@@ -95,6 +95,7 @@ class visTxtBody : public BufferedTextWindow {
 
   public:
     visTxtBody();
+    ~visTxtBody() override;
     void PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
     // Empties both columns.
     void Clear();
@@ -105,6 +106,10 @@ class visTxtBody : public BufferedTextWindow {
     QPlainTextEdit* txtPacketASCII() const { return txtPacketASCII_; }
     QPlainTextEdit* txtPacketHex() const { return txtPacketHex_; }
     QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
+    // "Align rows"; made hidden on first use, and again after the user closed it.
+    frmVisTxtBodySettings& Settings();
+    // With aligned rows: how many bytes each row of both boxes holds, 16 when they fit.
+    int BytesPerRow() const { return perRow_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -112,6 +117,8 @@ class visTxtBody : public BufferedTextWindow {
 
   private:
     void Format();
+    void SetAlignRows(bool on);
+    int FittingBytesPerRow() const;
 
     QPlainTextEdit* txtPacketASCII_;
     QPlainTextEdit* txtPacketHex_;
@@ -120,6 +127,9 @@ class visTxtBody : public BufferedTextWindow {
     std::vector<std::uint8_t> bytes_;
     std::string hex_, ascii_;
     bool formatted_ = true;
+    QPointer<frmVisTxtBodySettings> settings_;
+    bool alignRows_ = false;
+    int perRow_ = 8;
 };
 
 }  // namespace lumeno

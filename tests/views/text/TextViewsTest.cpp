@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -252,6 +253,71 @@ TEST(BodyView, TwoColumnsOfTheLastPacket) {
     v.resize(Twips(6000), Twips(900));
     QTest::qWait(10);
     EXPECT_EQ(v.txtPacketHex()->height(), 0);
+}
+
+// Guards aligned rows: off by default (the wrapping texts); on, both boxes hold the same bytes
+// on each line, 16 to a row where both fit and 8 where not, each hexadecimal row led by its
+// offset, and scrolling either box scrolls the other to the same line.
+TEST(BodyView, AlignedRowsPutEachByteOnTheLineOfItsCharacter) {
+    visTxtBody v;
+    v.show();
+    std::vector<std::uint8_t> bytes(40);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    v.PrintBody(bytes, 40);
+    QTest::mouseClick(v.btnVisTxtSettings(), Qt::LeftButton);
+    frmVisTxtBodySettings& settings = v.Settings();
+    EXPECT_TRUE(settings.isVisible());
+    EXPECT_FALSE(settings.chkAlignRows()->isChecked());
+    EXPECT_EQ(v.HexText().substr(0, 9), "00 01 02 ");
+
+    const qreal glyph = QFontMetricsF(v.txtPacketHex()->font()).horizontalAdvance(QLatin1Char('0'));
+    struct Case {
+        int boxWidth;
+        int perRow;
+        std::vector<std::pair<int, const char*>> hexLines, asciiLines;
+    };
+    const Case cases[] = {
+        {900,
+         16,
+         {{0, "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "},
+          {2, "0020  20 21 22 23 24 25 26 27 "}},
+         {{0, ". . . . . . . . . . . . . . . . "}, {2, "  ! \" # $ % & ' "}}},
+        {static_cast<int>(40 * glyph) + 40,
+         8,
+         {{1, "0008  08 09 0A 0B 0C 0D 0E 0F "}, {4, "0020  20 21 22 23 24 25 26 27 "}},
+         {{1, ". . . . . . . . "}, {4, "  ! \" # $ % & ' "}}},
+    };
+    settings.chkAlignRows()->setChecked(true);
+    for (const Case& c : cases) {
+        v.resize(2 * (c.boxWidth + 8), Twips(1500) + 50);
+        QTest::qWait(kTextPushMillis + 5);
+        v.Refresh();
+        EXPECT_EQ(v.BytesPerRow(), c.perRow);
+        QTextDocument* hex = v.txtPacketHex()->document();
+        QTextDocument* ascii = v.txtPacketASCII()->document();
+        EXPECT_EQ(hex->blockCount(), (40 + c.perRow - 1) / c.perRow);
+        EXPECT_EQ(ascii->blockCount(), hex->blockCount());
+        for (const auto& [line, text] : c.hexLines) {
+            EXPECT_EQ(hex->findBlockByNumber(line).text().toStdString(), text);
+        }
+        for (const auto& [line, text] : c.asciiLines) {
+            EXPECT_EQ(ascii->findBlockByNumber(line).text().toStdString(), text);
+        }
+        QScrollBar* hexDown = v.txtPacketHex()->verticalScrollBar();
+        QScrollBar* asciiDown = v.txtPacketASCII()->verticalScrollBar();
+        const int last = std::min(hexDown->maximum(), asciiDown->maximum());
+        if (c.perRow == 8) {
+            ASSERT_GT(last, 0);
+        }
+        hexDown->setValue(last);
+        EXPECT_EQ(asciiDown->value(), last);
+        asciiDown->setValue(0);
+        EXPECT_EQ(hexDown->value(), 0);
+    }
+    settings.chkAlignRows()->setChecked(false);
+    EXPECT_EQ(v.txtPacketHex()->toPlainText().toStdString(), v.HexText());
+    EXPECT_EQ(v.HexText().substr(0, 9), "00 01 02 ");
+    EXPECT_EQ(v.txtPacketHex()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 }  // namespace
