@@ -90,21 +90,29 @@ void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
     const frmVisTxtSettings& settings = Settings();
     bool chosen[frmVisTxtSettings::kFields];
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) chosen[i] = settings.Shows(i);
-    FormatHeaderLine({sourceMAC, sourceIP, sourcePort, dstMAC, dstIP, dstPort, transportType},
-                     chosen, line_);
-    NoteColumns();
+    const HeaderFields fields{sourceMAC, sourceIP, sourcePort,   dstMAC,
+                              dstIP,     dstPort,  transportType};
+    FormatHeaderLine(fields, chosen, line_);
+    NoteColumns(fields, chosen);
     log_.Add(line_);
     Changed();
 }
 
-void visTxt::NoteColumns() {
-    std::size_t column = 0, start = 0;
-    for (std::size_t i = 0; i < line_.size() && column < columns_.size(); ++i) {
-        if (line_[i] != '\t') continue;
-        const std::size_t chars = std::min<std::size_t>(i - start, 1000) + 1;
-        if (chars > columns_[column]) columns_[column] = static_cast<std::uint16_t>(chars);
+void visTxt::NoteColumns(const HeaderFields& f, const bool (&chosen)[7]) {
+    auto digits = [](std::int32_t v) {
+        std::size_t n = v < 0 ? 2 : 1;
+        for (std::int64_t rest = v < 0 ? -std::int64_t{v} : v; rest >= 10; rest /= 10) ++n;
+        return n;
+    };
+    const std::size_t lengths[frmVisTxtSettings::kFields] = {
+        f.sourceMAC.size(), f.sourceIP.size(), digits(f.sourcePort),  f.dstMAC.size(),
+        f.dstIP.size(),     digits(f.dstPort), f.transportType.size()};
+    std::size_t column = 0;
+    for (int i = 0; i < frmVisTxtSettings::kFields; ++i) {
+        if (!chosen[i]) continue;
+        const auto chars = static_cast<std::uint16_t>(std::min<std::size_t>(lengths[i], 1000) + 1);
+        if (chars > columns_[column]) columns_[column] = chars;
         ++column;
-        start = i + 1;
     }
 }
 

@@ -72,7 +72,7 @@ class visTxt : public BufferedTextWindow {
     // since the box last showed the log.
     void TakeUserEdits();
     // Widens the tab stops to the longest value seen in each column since the log was cleared.
-    void NoteColumns();
+    void NoteColumns(const HeaderFields& fields, const bool (&chosen)[7]);
     void SetTabStops();
 
     QPlainTextEdit* txtPacket_;
