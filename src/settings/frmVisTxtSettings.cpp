@@ -61,4 +61,30 @@ void frmVisTxtSettings::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+frmVisTxtBodySettings::frmVisTxtBodySettings()
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    setWindowTitle(QStringLiteral("Packet Body Settings"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    SetFormBackground(*this);
+    setFixedSize(Twips(2130), Twips(1560));
+    const QFont verdana = UiFont(FontRole::Verdana, 8.25);
+    chkAlignRows_ = new QCheckBox(QStringLiteral("Align rows"), this);
+    chkAlignRows_->setObjectName(QStringLiteral("chkAlignRows"));
+    chkAlignRows_->setGeometry(TwipsRect(120, 240, 1815, 255));
+    chkAlignRows_->setFont(verdana);
+    chkAlignRows_->setToolTip(
+        QStringLiteral("Show the same bytes on each line of both boxes, with their offset"));
+    btnDone_ = new QPushButton(QStringLiteral("Done"), this);
+    btnDone_->setObjectName(QStringLiteral("btnDone"));
+    btnDone_->setGeometry(TwipsRect(840, 840, 1215, 495));
+    connect(btnDone_, &QPushButton::clicked, this, &QWidget::hide);
+    setTabOrder(chkAlignRows_, btnDone_);
+}
+
+void frmVisTxtBodySettings::closeEvent(QCloseEvent* event) {
+    closedByUser_ = true;
+    event->accept();
+}
+
 }  // namespace lumeno

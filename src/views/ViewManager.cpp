@@ -118,15 +118,18 @@ void ViewManager::SetDefaultVisualizations() {
 }
 
 void ViewManager::PlotPacket(const PacketRecord& r) {
-    const ParallelFan::Views fanned = {&Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
-                                       &Use(visParallel_),       &Use(visParallelIP_),
-                                       &Use(visParallelIPPort_), &Use(visParallelIPcustom_),
-                                       &Use(visTimeSequence_),   &Use(visRunningPort_),
-                                       &Use(visWaterfallData_),  &Use(visBitData_)};
-    fan_.Plot(fanned, {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor,
-                       r.packetTxt, r.packetLen});
+    // Every view sees the record in this fixed order: the six parallel views, the time
+    // sequence, the running port plot, the waterfall, the body view, the rainfall, and the
+    // header log last. Views the drawing thread takes keep that order among themselves; it
+    // takes none that shows a message or writes a file.
+    const lumeno::DrawingThread::Views views = {
+        &Use(visParallelDual_), &Use(visParallelDual_IPPI_), &Use(visParallel_),
+        &Use(visParallelIP_),   &Use(visParallelIPPort_),    &Use(visParallelIPcustom_),
+        &Use(visTimeSequence_), &Use(visRunningPort_),       &Use(visWaterfallData_),
+        &Use(visBitData_),      &Use(visTxtBody_)};
+    fan_.Plot(views, {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor,
+                      r.packetTxt, r.packetLen});
     ++span_.packets;
-    TxtBody().PrintBody(r.packetTxt, r.packetLen);
     Txt().PrintHeader(r.sourceMAC, r.sourceIP, r.sourcePort, r.dstMAC, r.dstIP, r.dstPort,
                       r.transportType);
 }

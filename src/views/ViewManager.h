@@ -10,7 +10,7 @@
 #include <array>
 
 #include "capture/Intake.h"
-#include "views/parallel/ParallelFan.h"
+#include "views/DrawingThread.h"
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
 #include "views/text/TextWindows.h"
@@ -137,7 +137,7 @@ class ViewManager : public QObject, public RecordSink {
     QPointer<visTxt> visTxt_;
     QPointer<visTxtBody> visTxtBody_;
     QTimer refresh_;
-    ParallelFan fan_;
+    lumeno::DrawingThread fan_;
     PictureSpan span_;
 };
 

@@ -42,7 +42,9 @@ void visTimeSequence::LayOut(QSize client) {
     PlaceSurface(0, 0, client.width() - 80, client.height());
     const QRect plot = picGraph()->geometry();
     for (int k = 0; k < 4; ++k) {
-        label1_[k]->move(plot.left() + plot.width() + 10, plot.top() + k * plot.height() / 4);
+        // The band tops are fractional: to the nearest pixel, halves to even, like the bands.
+        const double top = plot.top() + k * plot.height() / 4.0;
+        label1_[k]->move(plot.left() + plot.width() + 10, static_cast<int>(RoundHalfEven(top)));
     }
 }
 
@@ -84,7 +86,8 @@ void visRunningPort::LayOut(QSize client) {
     const QRect plot = picGraph()->geometry();
     const int x0 = plot.left() + plot.width() + 5;
     lblVerticalMax_->move(x0, plot.top());
-    cmbVerticalType_->move(x0, plot.height() / 2 - cmbVerticalType_->height() / 2);
+    const double centred = plot.height() / 2.0 - cmbVerticalType_->height() / 2.0;
+    cmbVerticalType_->move(x0, static_cast<int>(RoundHalfEven(centred)));
     lblVerticalMin_->move(x0, plot.height() - 15);
 }
 

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <array>
+#include <utility>
 
 namespace lumeno {
 namespace {
@@ -54,6 +56,37 @@ TEST(visWaterfallData, OneRunningImagePerWrapWhileTickedAndFailuresDoNotStopIt) 
     EXPECT_TRUE(shown.last().endsWith("_runningwater3.bmp"));
     EXPECT_EQ(files(), 2);
     context = saved;
+}
+
+// Guards the placing of the time sequence's class labels at the band tops and of the running
+// port plot's list centred beside the plot: fractional positions go to the nearest pixel,
+// halves to the even one, not down.
+TEST(ScrollingWindows, LabelsAndListStandAtTheNearestPixelHalvesToEven) {
+    struct Case {
+        int height;
+        std::array<int, 4> labelTops;
+    };
+    const Case labels[] = {
+        {150, {0, 38, 75, 112}},  // 37.5 and 112.5
+        {146, {0, 36, 73, 110}},  // 36.5 and 109.5
+        {200, {0, 50, 100, 150}},
+    };
+    visTimeSequence t;
+    t.show();
+    for (const Case& c : labels) {
+        t.resize(600, c.height);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(t.Label1(k)->y(), c.labelTops[k]) << "H " << c.height << ", label " << k;
+    }
+    // With a list 22 high: 92.5 - 11, 93.5 - 11, 94.5 - 11 and 100 - 11.
+    const std::pair<int, int> listTops[] = {{185, 82}, {187, 82}, {189, 84}, {200, 89}};
+    visRunningPort r;
+    r.show();
+    r.cmbVerticalType()->setFixedHeight(22);
+    for (const auto& [height, top] : listTops) {
+        r.resize(600, height);
+        EXPECT_EQ(r.cmbVerticalType()->y(), top) << "H " << height;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "views/parallel/ParallelFan.h"
+#include "views/DrawingThread.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ struct Six {
     visRunningPort runningPort;
     visWaterfallData waterfall;
     visBitData bitData;
-    ParallelFan::Views Views() {
+    DrawingThread::Views Views() {
         return {&dual,   &ippi,         &port,        &ip,        &ipPort,
                 &custom, &timeSequence, &runningPort, &waterfall, &bitData};
     }
@@ -85,14 +85,14 @@ std::vector<Record> Stream(int n) {
 // batches, while views change hands between the threads (long batches leave the drawing
 // thread behind, short ones let it catch up), and while the rainfall saves running images
 // now and then (drawn on this thread then) with just as many saved.
-TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
+TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ImageContext& context = RunningImageContext();
     const ImageContext saved = context;
     context.directory = dir.path();
     Six one, two;
-    ParallelFan direct, threaded;
+    DrawingThread direct, threaded;
     threaded.SetThreaded(true);
     ASSERT_TRUE(threaded.Threaded());
     for (Six* six : {&one, &two}) {
@@ -111,8 +111,8 @@ TEST(ParallelFan, TheDrawingThreadGivesTheSamePicturesAsOne) {
         for (const std::size_t end = std::min(records.size(), at + batches[b % 6]); at < end;
              ++at) {
             const Record& r = records[at];
-            const ParallelFan::Fields fields{r.sourceIP, r.sourcePort, r.dstIP, r.dstPort,
-                                             r.type,     r.color,      r.bytes, r.packetLen};
+            const DrawingThread::Fields fields{r.sourceIP, r.sourcePort, r.dstIP, r.dstPort,
+                                               r.type,     r.color,      r.bytes, r.packetLen};
             // Ticked and cleared in the middle of batches, as well as between them.
             if (at % 6000 == 4000) {
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
