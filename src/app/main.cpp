@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/HeadlessRun.h"
+#include "app/SourcePath.h"
 #include "app/frmMain.h"
 
 namespace {
@@ -174,6 +175,29 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // FILE is always a capture file: a name that is no path is not quietly taken for the
+    // adapter of that name.
+    QString fileProblem;
+    if (!file.isEmpty() && !run.live && !lumeno::IsStreamName(file)) {
+        fileProblem = lumeno::PathProblem(file);
+        if (!fileProblem.isEmpty() && lumeno::CheckPath(file).kind == lumeno::PathKind::kMissing) {
+            fileProblem += file.contains(QLatin1Char('/'))
+                               ? QStringLiteral(
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter use --headless --capture-on NAME "
+                                     "--seconds S")
+                               : QStringLiteral(
+                                     ". FILE is a capture file; to capture on the "
+                                     "adapter %1 use --headless --capture-on %1 "
+                                     "--seconds S")
+                                     .arg(file);
+        }
+        if (!fileProblem.isEmpty()) {
+            std::fprintf(stderr, "lumeno: %s\n", qPrintable(fileProblem));
+            if (parser.isSet(headless)) return 1;
+        }
+    }
+
     lumeno::frmMain window;
     if (parser.isSet(monitor)) window.txtIP()->setText(parser.value(monitor));
     if (parser.isSet(filter)) {
@@ -194,9 +218,14 @@ int main(int argc, char** argv) {
     window.show();
 
     if (parser.isSet(headless)) return lumeno::RunHeadless(window, run);
-    if (!file.isEmpty()) {
+    if (!fileProblem.isEmpty()) {
+        window.ShowMessage(fileProblem);
+    } else if (lumeno::IsStreamName(file)) {
         window.cmbInterface()->setEnabled(true);
         window.cmbInterface()->setEditText(file);
+        window.StartCapture();
+    } else if (!file.isEmpty()) {
+        window.ChooseFile(file);
         window.StartCapture();
     }
     return app.exec();
