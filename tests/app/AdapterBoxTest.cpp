@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,11 +9,15 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <vector>
 
+#include "app/SourcePath.h"
 #include "app/frmMain.h"
 #include "capture/CaptureTestSupport.h"
+#include "capture/Decoder.h"
 
 namespace lumeno {
 namespace {
@@ -114,6 +119,41 @@ TEST(AdapterBox, AFileWinsOnlyAsAPathOrWhenChosenAndTheWindowSaysWhichItTook) {
     }
     ::close(listener);
     QDir::setCurrent(home);
+}
+
+// The warning about link types must never hit a capture whose frames do decode: over the
+// real captures, every link type with a single TCP or UDP frame decoded is one the decoder
+// says it knows, and the window's note is empty for it.
+TEST(AdapterBox, NoWarningForALinkTypeWhoseFramesDecode) {
+    namespace fs = std::filesystem;
+    if (!fs::is_directory(LUMENO_CAPTURES_DIR)) GTEST_SKIP() << "no " << LUMENO_CAPTURES_DIR;
+    std::map<int, std::string> decodedIn;  // link type: the first file that showed it decoding
+    for (const auto& entry : fs::directory_iterator(LUMENO_CAPTURES_DIR)) {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* file = pcap_open_offline(entry.path().c_str(), errbuf);
+        if (!file) continue;
+        const int linkType = pcap_datalink(file);
+        pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        DecodedPacket packet;
+        for (int i = 0; i < 2000 && pcap_next_ex(file, &header, &bytes) == 1; ++i) {
+            DecodeFrame(linkType, {bytes, header->caplen}, header->len, packet);
+            if (packet.protocolKind != kProtocolOther) {
+                decodedIn.try_emplace(linkType, entry.path().filename().string());
+                break;
+            }
+        }
+        pcap_close(file);
+    }
+    EXPECT_GE(decodedIn.size(), 3u);
+    for (const auto& [linkType, file] : decodedIn) {
+        EXPECT_TRUE(DecodesLinkType(linkType)) << linkType << " in " << file;
+        EXPECT_TRUE(UndecodableLinkTypeText(linkType).isEmpty()) << linkType;
+    }
+    EXPECT_FALSE(DecodesLinkType(12345));
+    EXPECT_EQ(UndecodableLinkTypeText(12345),
+              "Frames of link type 12345 cannot be decoded: no packet of this capture can be "
+              "drawn.");
 }
 
 }  // namespace
