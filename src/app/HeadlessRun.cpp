@@ -209,7 +209,9 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
     QEventLoop loop;
     QObject::connect(&window, &frmMain::captureEnded, &loop,
                      [&](bool didFail, const QString& message) {
-                         failed = didFail;
+                         // Ctrl-C in a terminal reaches the whole process group: a capture
+                         // helper that it ended is part of the interruption, no failure.
+                         failed = didFail && StopSignals::Caught() == 0;
                          endMessage = message;
                          loop.quit();
                      });
