@@ -181,16 +181,19 @@ int main(int argc, char** argv) {
     if (!file.isEmpty() && !run.live && !lumeno::IsStreamName(file)) {
         fileProblem = lumeno::PathProblem(file);
         if (!fileProblem.isEmpty() && lumeno::CheckPath(file).kind == lumeno::PathKind::kMissing) {
-            fileProblem += file.contains(QLatin1Char('/'))
+            const QString adapter = file.contains(QLatin1Char('/')) ? QStringLiteral("NAME") : file;
+            // In the window the adapter list is the way; headless, the option.
+            fileProblem += parser.isSet(headless)
                                ? QStringLiteral(
                                      ". FILE is a capture file; to capture on an "
-                                     "adapter use --headless --capture-on NAME "
+                                     "adapter use --headless --capture-on %1 "
                                      "--seconds S")
+                                     .arg(adapter)
                                : QStringLiteral(
-                                     ". FILE is a capture file; to capture on the "
-                                     "adapter %1 use --headless --capture-on %1 "
-                                     "--seconds S")
-                                     .arg(file);
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter choose it in the adapter list, or use "
+                                     "--headless --capture-on %1 --seconds S")
+                                     .arg(adapter);
         }
         if (!fileProblem.isEmpty()) {
             std::fprintf(stderr, "lumeno: %s\n", qPrintable(fileProblem));
