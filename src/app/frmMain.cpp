@@ -6,8 +6,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
+#include "app/SourcePath.h"
 #include "packet/Colors.h"
 #include "views/ImageFiles.h"
 #include "views/WindowKit.h"
@@ -221,35 +224,52 @@ void frmMain::ListAdapters() {
     stop_->setEnabled(false);
 }
 
-std::optional<Adapter> frmMain::ChosenAdapter(QString& why) const {
+std::optional<Adapter> frmMain::ChosenAdapter(QString& why, QString& note) const {
     const QString text = cmbInterface_->currentText();
     int index = cmbInterface_->currentIndex();
     if (index < 0 || cmbInterface_->itemText(index) != text) {
         index = cmbInterface_->findText(text, Qt::MatchExactly);
     }
-    if (const Adapter* adapter = capture_.AdapterAt(index + 1); adapter && index >= 0) {
-        return *adapter;
-    }
+    const Adapter* adapter = index >= 0 ? capture_.AdapterAt(index + 1) : nullptr;
     const QString path = text.trimmed();
-    if (!path.isEmpty() && QFileInfo(path).isFile()) {
+    const PathCheck check = CheckPath(path);
+    const bool readable = check.kind == PathKind::kRegular || check.kind == PathKind::kStream;
+    // A bare name like "lo" is the adapter even when the current folder holds a file of that
+    // name: the file wins only when written as a path or chosen with "…".
+    const bool meantAsFile = path.contains(QLatin1Char('/')) || path == chosenFile_;
+    if (readable && (meantAsFile || !adapter)) {
+        if (adapter) {
+            note = QStringLiteral("(the file, not the adapter %1)").arg(adapter->displayName());
+        }
         return CaptureCtrl::FileAdapter(path.toStdString());
+    }
+    if (adapter) {
+        if (readable) {
+            note = QStringLiteral(
+                       "(the adapter, not the file of that name: for the file write "
+                       "./%1 or choose it with the … button)")
+                       .arg(path);
+        }
+        return *adapter;
     }
     if (capture_.Adapters().empty() && path == QStringLiteral("No adapters found")) {
         why = QStringLiteral(
             "No adapters found. Capturing may need more rights (see the README), or choose a "
             "capture file with the … button.");
-    } else {
+    } else if (check.kind == PathKind::kMissing && !path.contains(QLatin1Char('/'))) {
         why = QStringLiteral(
-                  "\"%1\" is neither an adapter in the list nor a capture file. Choose an "
+                  "\"%1\" is neither an adapter in the list nor a file (%2). Choose an "
                   "adapter from the list, or a capture file with the … button.")
-                  .arg(text);
+                  .arg(text, QString::fromLocal8Bit(std::strerror(check.error)));
+    } else {
+        why = PathProblem(path) + QStringLiteral(". Choose a capture file with the … button.");
     }
     return std::nullopt;
 }
 
 void frmMain::StartCapture() {
-    QString why;
-    const std::optional<Adapter> adapter = ChosenAdapter(why);
+    QString why, note;
+    const std::optional<Adapter> adapter = ChosenAdapter(why, note);
     if (!adapter) {
         ShowMessage(why);
         return;
@@ -268,8 +288,13 @@ void frmMain::StartCapture() {
         SetIdle(true);
         return;
     }
-    ShowMessage(adapter->isFile ? QStringLiteral("Replaying %1").arg(adapter->displayName())
-                                : QStringLiteral("Capturing on %1").arg(adapter->displayName()));
+    QString started = adapter->isFile
+                          ? QStringLiteral("Replaying %1").arg(adapter->displayName())
+                          : QStringLiteral("Capturing on %1").arg(adapter->displayName());
+    if (!note.isEmpty()) started += QLatin1Char(' ') + note;
+    linkNote_ = UndecodableLinkTypeText(capture_.LinkType());
+    if (!linkNote_.isEmpty()) started += QLatin1Char('\n') + linkNote_;
+    ShowMessage(started);
     SetIdle(false);
     RefreshFigures();
 }
@@ -291,7 +316,8 @@ void frmMain::SetIdle(bool idle) {
 void frmMain::OnCaptureEnded(bool failed, const QString& message) {
     SetIdle(true);
     RefreshFigures();
-    ShowMessage(message);
+    // The end of a file would hide why nothing was drawn.
+    ShowMessage(linkNote_.isEmpty() ? message : message + QLatin1Char('\n') + linkNote_);
     emit captureEnded(failed, message);
 }
 
@@ -333,7 +359,24 @@ void frmMain::BrowseForFile() {
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Replay a capture file"), QString(),
         QStringLiteral("Capture files (*.pcap *.pcapng *.cap *.pcap.gz);;All files (*)"));
-    if (!path.isEmpty()) cmbInterface_->setEditText(path);
+    if (!path.isEmpty()) ChooseFile(path);
+}
+
+void frmMain::ChooseFile(const QString& path) {
+    chosenFile_ = path;
+    cmbInterface_->setEnabled(true);
+    cmbInterface_->setEditText(path);
+}
+
+void frmMain::RecordsFailed(int error) {
+    // Nothing more is read: a partial table must not look like a whole one.
+    records_ = nullptr;
+    capture_.Stop();
+    const QString message =
+        QStringLiteral("records not written: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
+    // Out of the packet event: the window and whoever waits learn it from the event loop.
+    QMetaObject::invokeMethod(
+        this, [this, message] { OnCaptureEnded(true, message); }, Qt::QueuedConnection);
 }
 
 void frmMain::RefreshFigures() {
@@ -364,12 +407,16 @@ void frmMain::PlotPacket(const PacketRecord& r) {
     } else {
         ++counts_.outgoingUDP;
     }
-    if (records_) {
+    // A record that does not fit the stream's buffer is written out here: a failing write
+    // shows in the result, at no extra cost per record.
+    if (records_ &&
         std::fprintf(records_, "%.*s\t%.*s\t%.*s\t%d\t%.*s\t%.*s\t%d\t%d\n",
                      int(r.transportType.size()), r.transportType.data(), int(r.sourceMAC.size()),
                      r.sourceMAC.data(), int(r.sourceIP.size()), r.sourceIP.data(), r.sourcePort,
                      int(r.dstMAC.size()), r.dstMAC.data(), int(r.dstIP.size()), r.dstIP.data(),
-                     r.dstPort, r.packetLen);
+                     r.dstPort, r.packetLen) < 0) {
+        RecordsFailed(errno);
+        return;
     }
     views_->PlotPacket(r);
 }

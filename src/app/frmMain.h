@@ -54,6 +54,11 @@ class frmMain : public QWidget, private RecordSink {
     void SetReplaySpeed(double factor) { capture_.SetReplaySpeed(factor); }
     // Writes one tab-separated line per accepted packet to out (nullptr: none).
     void SetRecordsOutput(std::FILE* out) { records_ = out; }
+    // Puts a capture file into the adapter box as the "…" button does: Start replays it
+    // even where an adapter has the same name.
+    void ChooseFile(const QString& path);
+    // Why the capture's frames cannot be decoded, or empty; set by Start.
+    const QString& LinkTypeNote() const { return linkNote_; }
 
     void StartCapture();
     void StopCapture();
@@ -118,7 +123,9 @@ class frmMain : public QWidget, private RecordSink {
     // Tells the user about images written or not, with their whole paths.
     void ReportImages(const SnapshotResult& result, const QString& what);
     // The adapter that Start should take, or none (with the reason in why).
-    std::optional<Adapter> ChosenAdapter(QString& why) const;
+    // An adapter and a file of the same name: note says which was taken.
+    std::optional<Adapter> ChosenAdapter(QString& why, QString& note) const;
+    void RecordsFailed(int error);
 
     CaptureCtrl capture_;
     QPointer<frmSettings> settings_;
@@ -160,6 +167,8 @@ class frmMain : public QWidget, private RecordSink {
     QPushButton* btnArrange_ = nullptr;
     FolderChooser folderChooser_;
     bool annotatedWithSnapshots_ = false;
+    QString chosenFile_;  // the path last chosen with "…" (or given on the command line)
+    QString linkNote_;
 };
 
 }  // namespace lumeno

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/HeadlessRun.h"
+#include "app/SourcePath.h"
 #include "app/frmMain.h"
 
 namespace {
@@ -189,6 +190,32 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // FILE is always a capture file: a name that is no path is not quietly taken for the
+    // adapter of that name.
+    QString fileProblem;
+    if (!file.isEmpty() && !run.live && !lumeno::IsStreamName(file)) {
+        fileProblem = lumeno::PathProblem(file);
+        if (!fileProblem.isEmpty() && lumeno::CheckPath(file).kind == lumeno::PathKind::kMissing) {
+            const QString adapter = file.contains(QLatin1Char('/')) ? QStringLiteral("NAME") : file;
+            // In the window the adapter list is the way; headless, the option.
+            fileProblem += parser.isSet(headless)
+                               ? QStringLiteral(
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter use --headless --capture-on %1 "
+                                     "--seconds S")
+                                     .arg(adapter)
+                               : QStringLiteral(
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter choose it in the adapter list, or use "
+                                     "--headless --capture-on %1 --seconds S")
+                                     .arg(adapter);
+        }
+        if (!fileProblem.isEmpty()) {
+            std::fprintf(stderr, "lumeno: %s\n", qPrintable(fileProblem));
+            if (parser.isSet(headless)) return 1;
+        }
+    }
+
     lumeno::frmMain window;
     window.SetImageFormat(format);
     window.SetAnnotatedWithSnapshots(parser.isSet(annotated));
@@ -211,9 +238,14 @@ int main(int argc, char** argv) {
     window.show();
 
     if (parser.isSet(headless)) return lumeno::RunHeadless(window, run);
-    if (!file.isEmpty()) {
+    if (!fileProblem.isEmpty()) {
+        window.ShowMessage(fileProblem);
+    } else if (lumeno::IsStreamName(file)) {
         window.cmbInterface()->setEnabled(true);
         window.cmbInterface()->setEditText(file);
+        window.StartCapture();
+    } else if (!file.isEmpty()) {
+        window.ChooseFile(file);
         window.StartCapture();
     }
     return app.exec();

@@ -178,4 +178,21 @@ void DecodeFrame(int linkType, std::span<const std::uint8_t> bytes, std::uint32_
     }
 }
 
+bool DecodesLinkType(int linkType) {
+    switch (linkType) {
+        case linktype::kEthernet:
+        case linktype::kLinuxSll:
+        case linktype::kLinuxSll2:
+        case linktype::kRaw:
+        case linktype::kRawOpenBSD:
+        case linktype::kRawLinktype:
+        case linktype::kIPv4:
+        case linktype::kNull:
+        case linktype::kLoop:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace lumeno

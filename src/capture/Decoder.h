@@ -45,6 +45,8 @@ struct DecodedPacket {
 // malformed frame is never guessed at.
 void DecodeFrame(int linkType, std::span<const std::uint8_t> bytes, std::uint32_t wireLength,
                  DecodedPacket& out);
+// Whether DecodeFrame reads frames of this link type at all.
+bool DecodesLinkType(int linkType);
 
 // Text forms used by the decoder, exposed for tests and tools.
 void FormatMac(std::span<const std::uint8_t, 6> mac, MacText& out);
