@@ -93,7 +93,7 @@ void ParallelFan::Plot(const Views& views, const Fields& f) {
     }
     const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
     if (!Threaded() || f.sourceIP.size() > room || f.dstIP.size() > room ||
-        f.transportType.size() > room) {
+        f.transportType.size() > std::tuple_size_v<decltype(Entry::transportType)>) {
         // Texts no address can be are drawn here, in their turn.
         Sync();
         Draw(views_, f, 0, kViews, true, true, false);
