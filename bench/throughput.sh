@@ -3,7 +3,7 @@
 # Prints figures; it is not a test. Usage:
 #   bash bench/throughput.sh [files|live|memory|responsive|all]   (default: all)
 # REPEATS (default 3) sets how many runs each figure is the median of. The generated
-# capture files (about 1.5 GB) are kept in build/bench/load for the next run.
+# capture files (about 2.7 GB) are kept in build/bench/load for the next run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
