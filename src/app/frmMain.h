@@ -24,7 +24,7 @@ namespace lumeno {
 struct CaptureCounts {
     std::uint64_t accepted = 0;
     std::uint64_t incomingTCP = 0, outgoingTCP = 0, incomingUDP = 0, outgoingUDP = 0;
-    std::uint64_t other = 0;         // neither TCP nor UDP over IPv4
+    std::uint64_t other = 0;         // neither TCP nor UDP over IPv4 or IPv6
     std::uint64_t notMonitored = 0;  // TCP or UDP, but not to or from the monitored host
 
     CaptureCounts& operator+=(const CaptureCounts& o) {

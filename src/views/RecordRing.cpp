@@ -17,7 +17,8 @@ RecordRing::RecordRing() : ring_(std::make_unique<Entry[]>(kSize)) {}
 
 bool RecordRing::Fits(const DrawFields& f) {
     const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
-    return f.sourceIP.size() <= room && f.dstIP.size() <= room && f.transportType.size() <= room;
+    return f.sourceIP.size() <= room && f.dstIP.size() <= room &&
+           f.transportType.size() <= std::tuple_size_v<decltype(Entry::transportType)>;
 }
 
 bool RecordRing::Full() {

@@ -72,7 +72,8 @@ class RecordRing {
 
   private:
     struct Entry {
-        std::array<char, 15> sourceIP, dstIP, transportType;
+        std::array<char, 39> sourceIP, dstIP;  // the longest IPv6 text the decoder writes
+        std::array<char, 15> transportType;
         std::uint8_t sourceLength, dstLength, typeLength;
         std::int32_t sourcePort, dstPort;
         Rgb color;
