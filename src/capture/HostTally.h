@@ -34,7 +34,7 @@ class HostTally {
 
     void Clear();
     // One packet to or from address; an empty address is not counted.
-    void Count(std::string_view address) { Count(address, 1); }
+    void Count(std::string_view address);
     void Count(std::string_view address, std::uint64_t packets);
     // Adds another tally's counts (the hosts of several runs).
     void Add(const HostTally& other);
@@ -45,14 +45,21 @@ class HostTally {
     std::vector<Host> Busiest(std::size_t n) const;
 
   private:
+    using Words = std::array<std::uint64_t, kMaxText / 8>;
     struct Key {
-        std::array<std::uint64_t, kMaxText / 8> words;
-        std::uint64_t hash;
+        Words words;  // the text, zero after its end in its last word; later words unused
         std::size_t length;
+        std::uint64_t hash;
     };
-    static void MakeKey(std::string_view address, Key& key);
-    // Adds packets (of which error may be another host's) to the key's slot.
-    void Put(const Key& key, std::uint64_t packets, std::uint64_t error);
+    // The text into key.words, and its length; the hash is left to Hash.
+    static void Load(std::string_view address, Key& key);
+    // The text back from its words.
+    static std::string Text(const Words& words, std::size_t length);
+    static void Hash(Key& key);
+    static bool SameText(const Words& a, const Words& b, std::size_t length);
+    // Adds packets (of which error may be another host's) to the key's slot; gives the
+    // slot's count.
+    std::uint64_t* Put(const Key& key, std::uint64_t packets, std::uint64_t error);
 
     // Per set: the hashes side by side (0: a free slot), so that one cache line answers
     // most look-ups, then the counts and the addresses.
@@ -65,6 +72,16 @@ class HostTally {
     };
     std::array<Set, kSets> sets_;
     std::uint64_t total_ = 0;
+
+    // The two addresses counted last, which a packet's two ends and the next packets of a
+    // flow mostly repeat: a match costs a comparison instead of a look-up.
+    struct Recent {
+        Words words;
+        std::size_t length = 0;  // 0: none
+        std::uint64_t* count = nullptr;
+    };
+    std::array<Recent, 2> recent_;
+    std::size_t recentNext_ = 0;  // the one used longer ago, replaced next
 };
 
 }  // namespace lumeno
