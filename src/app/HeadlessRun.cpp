@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -75,6 +76,18 @@ bool ChooseSource(frmMain& window, const HeadlessOptions& options) {
     return false;
 }
 
+// The hosts that the TCP and UDP packets not accepted came from or went to, most first:
+// what to monitor when little or nothing was accepted.
+void PrintBusiestHosts(std::FILE* out, const HostTally& hosts) {
+    const auto busiest = hosts.Busiest(5);
+    if (busiest.empty()) return;
+    std::fprintf(out, "  busiest addresses of the TCP/UDP packets not accepted\n");
+    for (const HostTally::Host& host : busiest) {
+        std::fprintf(out, "    %-39s %s%llu\n", host.address.c_str(), host.exact ? "" : "over ",
+                     static_cast<unsigned long long>(host.packets));
+    }
+}
+
 }  // namespace
 
 long long PeakResidentBytes() {
@@ -118,6 +131,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
 
     CaptureCounts counts;
     CaptureStats stats;
+    auto hosts = std::make_unique<HostTally>();  // too big for the stack's liking
     double seconds = 0;
     const int loops = options.live ? 1 : std::max(1, options.loops);
     for (int run = 0; run < loops && !failed; ++run) {
@@ -150,6 +164,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         }
         loop.exec();
         counts += window.Counts();
+        hosts->Add(window.Hosts());
         const CaptureStats s = window.Capture().Statistics();
         stats.seen += s.seen;
         stats.received += s.received;
@@ -185,6 +200,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
     for (const auto& [label, value] : figures) {
         std::fprintf(out, "%s  %llu\n", label, static_cast<unsigned long long>(value));
     }
+    PrintBusiestHosts(out, *hosts);
     if (seconds > 0) {
         std::fprintf(out, "  rate                    %.0f packets/s (%.3f s from first to last)\n",
                      static_cast<double>(stats.seen) / seconds, seconds);
