@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <tuple>
@@ -247,6 +248,35 @@ TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
         ExpectContains(w.MessageText(), {Figure(packets) + " drawn."});
         EXPECT_FALSE(Rows(list).contains("Busiest addresses not drawn:"));
     }
+}
+
+// The adapter list knows each adapter's addresses (here the loopback adapter's), and one
+// click in the list of addresses puts one into Monitor without starting anything.
+TEST(MainWindow, OffersTheAdaptersOwnAddresses) {
+    frmMain w;
+    w.show();
+    const auto& adapters = w.Capture().Adapters();
+    const auto lo = std::find_if(adapters.begin(), adapters.end(),
+                                 [](const Adapter& a) { return a.name == "lo"; });
+    if (lo == adapters.end()) GTEST_SKIP() << "no loopback adapter listed here";
+    const int index = static_cast<int>(lo - adapters.begin());
+    w.cmbInterface()->setCurrentIndex(index);
+    ExpectContains(w.cmbInterface()->itemData(index, Qt::ToolTipRole).toString(), {"127.0.0.1"});
+    QListWidget* list = w.lstHosts();
+    ASSERT_TRUE(list->isVisible());
+    const QStringList rows = Rows(list);
+    EXPECT_EQ(rows.value(0), "Addresses of lo:");
+    const int row = rows.indexOf("127.0.0.1");
+    ASSERT_GT(row, 0) << rows.join(' ').toStdString();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
+    EXPECT_EQ(w.txtIP()->text(), "127.0.0.1");
+    EXPECT_FALSE(w.IsCapturing());
+    ExpectContains(w.MessageText(), {"Monitor is now 127.0.0.1"});
+    // The heading puts nothing into Monitor.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    EXPECT_EQ(w.txtIP()->text(), "127.0.0.1");
 }
 
 // After Stop the message says how many packets were read and drawn, at the end of a file
