@@ -524,10 +524,20 @@ void frmMain::UpdateHostHints() {
             }
         }
     }
-    bool same = rows.size() == lstHosts_->count();
-    for (int i = 0; same && i < rows.size(); ++i) same = lstHosts_->item(i)->text() == rows[i];
-    if (!same) {
-        const int row = lstHosts_->currentRow();
+    // Rows that keep their address only change their text, so that a row the user is
+    // about to pick stays where it is; otherwise the list is laid anew and the chosen
+    // address stays chosen.
+    bool samePicks = rows.size() == lstHosts_->count();
+    for (int i = 0; samePicks && i < rows.size(); ++i) {
+        samePicks = lstHosts_->item(i)->data(kPickRole).toString() == picks[i];
+    }
+    if (samePicks) {
+        for (int i = 0; i < rows.size(); ++i) {
+            if (lstHosts_->item(i)->text() != rows[i]) lstHosts_->item(i)->setText(rows[i]);
+        }
+    } else {
+        const QListWidgetItem* current = lstHosts_->currentItem();
+        const QString chosen = current ? current->data(kPickRole).toString() : QString();
         lstHosts_->clear();
         for (int i = 0; i < rows.size(); ++i) {
             auto* item = new QListWidgetItem(rows[i], lstHosts_);
@@ -539,7 +549,9 @@ void frmMain::UpdateHostHints() {
                 item->setFont(bold);
             }
         }
-        if (row > 0 && row < lstHosts_->count()) lstHosts_->setCurrentRow(row);
+        if (const int row = picks.indexOf(chosen); !chosen.isEmpty() && row > 0) {
+            lstHosts_->setCurrentRow(row);
+        }
     }
     lstHosts_->setVisible(!rows.isEmpty());
 }
