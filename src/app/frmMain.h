@@ -117,7 +117,7 @@ class frmMain : public QWidget, private RecordSink {
     void MarkAdapterAddresses();
     // Fills lstHosts for the present state, or hides it.
     void UpdateHostHints();
-    // What was read and drawn, and when nothing was drawn, why and what to do.
+    // How many packets were drawn, or why (almost) none was and what to do about it.
     QString WhatWasDrawn() const;
 
     CaptureCtrl capture_;
