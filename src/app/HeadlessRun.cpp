@@ -187,6 +187,18 @@ bool ChooseSource(frmMain& window, const HeadlessOptions& options) {
     return false;
 }
 
+// The hosts that the TCP and UDP packets not accepted came from or went to, most first:
+// what to monitor when little or nothing was accepted.
+void PrintBusiestHosts(std::FILE* out, const HostTally& hosts) {
+    const auto busiest = hosts.Busiest(5);
+    if (busiest.empty()) return;
+    std::fprintf(out, "  busiest addresses of the TCP/UDP packets not accepted\n");
+    for (const HostTally::Host& host : busiest) {
+        std::fprintf(out, "    %-39s %s%llu\n", host.address.c_str(), host.exact ? "" : "over ",
+                     static_cast<unsigned long long>(host.packets));
+    }
+}
+
 }  // namespace
 
 long long PeakResidentBytes() {
@@ -239,6 +251,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
 
     CaptureCounts counts;
     CaptureStats stats;
+    auto hosts = std::make_unique<HostTally>();  // too big for the stack's liking
     double seconds = 0;
     bool undecodable = false;
     const int loops = options.live ? 1 : std::max(1, options.loops);
@@ -276,6 +289,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         }
         loop.exec();
         counts += window.Counts();
+        hosts->Add(window.Hosts());
         const CaptureStats s = window.Capture().Statistics();
         stats.seen += s.seen;
         stats.received += s.received;
@@ -318,6 +332,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
     for (const auto& [label, value] : figures) {
         out.Print("%s  %llu\n", label, static_cast<unsigned long long>(value));
     }
+    PrintBusiestHosts(out, *hosts);
     if (seconds > 0) {
         out.Print("  rate                    %.0f packets/s (%.3f s from first to last)\n",
                   static_cast<double>(stats.seen) / seconds, seconds);

@@ -8,6 +8,10 @@
 #include <QFrame>
 #include <cerrno>
 #include <cstring>
+#include <QKeySequence>
+#include <QLocale>
+#include <QStyledItemDelegate>
+#include <algorithm>
 #include <thread>
 
 #include "app/SourcePath.h"
@@ -44,6 +48,52 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     label->setGeometry(geometry);
     label->setFont(font);
     return label;
+}
+
+// Where the adapter list keeps an adapter's addresses, for its drop-down rows.
+constexpr int kAddressesRole = Qt::UserRole + 1;
+// Rows of the address list that put an address into Monitor carry it here.
+constexpr int kPickRole = Qt::UserRole;
+// How many of the busiest addresses are offered.
+constexpr std::size_t kBusiestShown = 5;
+// While capturing, the hint waits for this many TCP and UDP packets: a quiet start of the
+// monitored host is not a wrong monitor text.
+constexpr std::uint64_t kHintLeast = 20;
+
+// A count as the user reads it: 4,325.
+QString Figure(std::uint64_t n) {
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(n));
+}
+
+// Draws an adapter's addresses after its name in the drop-down list; the box itself keeps
+// showing the name alone.
+class AdapterItemDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString addresses = index.data(kAddressesRole).toString();
+        if (!addresses.isEmpty()) option->text += QStringLiteral("   (%1)").arg(addresses);
+    }
+};
+
+// The switch of a view window, or -1 for any other object.
+int SwitchOfWindow(const QObject* o) {
+    if (dynamic_cast<const visParallel*>(o)) return kSwitchParallelPort;
+    if (dynamic_cast<const visTxt*>(o)) return kSwitchHeaders;
+    if (dynamic_cast<const visTimeSequence*>(o)) return kSwitchTimeSequence;
+    if (dynamic_cast<const visTxtBody*>(o)) return kSwitchBody;
+    if (dynamic_cast<const visParallelIP*>(o)) return kSwitchParallelIP;
+    if (dynamic_cast<const visWaterfallData*>(o)) return kSwitchWaterfall;
+    if (dynamic_cast<const visParallelDual*>(o)) return kSwitchParallelDual;
+    if (dynamic_cast<const visParallelDual_IPPI*>(o)) return kSwitchParallelDualIPPI;
+    if (dynamic_cast<const visParallelIPPort*>(o)) return kSwitchParallelIPPort;
+    if (dynamic_cast<const visRunningPort*>(o)) return kSwitchRunningPort;
+    if (dynamic_cast<const visParallelIPcustom*>(o)) return kSwitchParallelIPcustom;
+    if (dynamic_cast<const visBitData*>(o)) return kSwitchBitData;
+    return -1;
 }
 
 }  // namespace
@@ -140,6 +190,21 @@ frmMain::frmMain()
     command2_ = MakeButton(this, "Command2", "Command2", TwipsRect(4200, 8640, 1095, 495));
     label1_ = MakeLabel(this, "Label1", "Label1", TwipsRect(120, 7080, 6855, 735), font());
 
+    // Hosts to monitor, under the second column of switches; shown when there are some.
+    lstHosts_ = new QListWidget(this);
+    lstHosts_->setObjectName(QStringLiteral("lstHosts"));
+    lstHosts_->setGeometry(TwipsRect(3120, 3630, 3015, 1110));
+    lstHosts_->setFont(UiFont(FontRole::Verdana, 7));
+    lstHosts_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstHosts_->setToolTip(
+        QStringLiteral("Click an address (or choose it and press Enter) to "
+                       "put it into Monitor"));
+    lstHosts_->hide();
+    connect(lstHosts_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { PickMonitor(item->data(kPickRole).toString()); });
+    connect(lstHosts_, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { PickMonitor(item->data(kPickRole).toString()); });
+
     connect(start_, &QPushButton::clicked, this, &frmMain::StartCapture);
     connect(stop_, &QPushButton::clicked, this, &frmMain::StopCapture);
     connect(btnClear_, &QPushButton::clicked, this, [this] { views_->ClearVisualizations(); });
@@ -152,6 +217,15 @@ frmMain::frmMain()
     connect(btnBrowse_, &QPushButton::clicked, this, &frmMain::BrowseForFile);
     connect(command1_, &QPushButton::clicked, this, [this] { AdapterShortcut(1); });
     connect(command2_, &QPushButton::clicked, this, [this] { AdapterShortcut(2); });
+    // Enter in Monitor or Filter starts capture, as a dialog's default button would; both
+    // fields are locked while capturing.
+    for (QLineEdit* field : {txtIP_, txtFilter_}) {
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (start_->isEnabled()) StartCapture();
+        });
+    }
+    connect(cmbInterface_, &QComboBox::currentIndexChanged, this, &frmMain::UpdateHostHints);
+    connect(cmbInterface_, &QComboBox::editTextChanged, this, &frmMain::UpdateHostHints);
 
     capture_.SetPacketHandler([this](const DecodedPacket& packet) { OnPacket(packet); });
     connect(&capture_, &CaptureCtrl::finished, this,
@@ -171,12 +245,15 @@ frmMain::frmMain()
     // Start-up: the preparatory call, the adapter list, the colours, the views.
     capture_.Prepare();
     ListAdapters();
+    MarkAdapterAddresses();
     LoadColors(Settings());
     views_ = new ViewManager(chkVis_, this);
     // Every packet of a batch is drawn by all views before the event loop goes on.
     capture_.SetBatchEndHandler([this] { views_->Sync(); });
     views_->SetDrawingThread(std::thread::hardware_concurrency() > 1);
     views_->SetDefaultVisualizations();
+    qApp->installEventFilter(this);
+    SetUpKeyboard();
     RefreshFigures();
 }
 
@@ -282,6 +359,8 @@ void frmMain::StartCapture() {
     // The monitor box is locked while capturing, so its text is read once here.
     monitor_ = txtIP_->text().toStdString();
     counts_ = {};
+    hosts_.Clear();
+    hintShown_ = false;
     QString error;
     if (!capture_.Start(&error)) {
         ShowMessage(error);
@@ -300,9 +379,14 @@ void frmMain::StartCapture() {
 }
 
 void frmMain::StopCapture() {
+    const bool wasCapturing = capture_.IsCapturing();
     capture_.Stop();
     SetIdle(true);
     RefreshFigures();
+    if (wasCapturing) {
+        ShowMessage(QStringLiteral("Stopped: %1 packets read. %2")
+                        .arg(Figure(capture_.Statistics().seen), WhatWasDrawn()));
+    }
 }
 
 void frmMain::SetIdle(bool idle) {
@@ -317,7 +401,8 @@ void frmMain::OnCaptureEnded(bool failed, const QString& message) {
     SetIdle(true);
     RefreshFigures();
     // The end of a file would hide why nothing was drawn.
-    ShowMessage(linkNote_.isEmpty() ? message : message + QLatin1Char('\n') + linkNote_);
+    const QString told = message + QLatin1Char(' ') + WhatWasDrawn();
+    ShowMessage(linkNote_.isEmpty() ? told : told + QLatin1Char('\n') + linkNote_);
     emit captureEnded(failed, message);
 }
 
@@ -386,6 +471,12 @@ void frmMain::RefreshFigures() {
     lblDropped_->setText(QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
                              .arg(stats.dropped)
                              .arg(stats.ifDropped));
+    // Said once per capture, so that the user's own reading of the message is not upset.
+    if (capture_.IsCapturing() && !hintShown_ && NothingDrawn()) {
+        hintShown_ = true;
+        ShowMessage(MessageText() + QLatin1Char('\n') + WhatWasDrawn());
+    }
+    UpdateHostHints();
 }
 
 void frmMain::OnPacket(const DecodedPacket& packet) {
@@ -393,7 +484,13 @@ void frmMain::OnPacket(const DecodedPacket& packet) {
         ++counts_.other;
         return;
     }
-    if (!IntakePacket(packet, monitor_, *this)) ++counts_.notMonitored;
+    if (!IntakePacket(packet, monitor_, *this)) {
+        ++counts_.notMonitored;
+        // Only the packets not drawn: they name the hosts to monitor instead, and the path
+        // of the drawn ones stays as fast as it was.
+        hosts_.Count(packet.sourceIP);
+        hosts_.Count(packet.destinationIP);
+    }
 }
 
 void frmMain::PlotPacket(const PacketRecord& r) {
@@ -425,20 +522,20 @@ void frmMain::PlotPacket(const PacketRecord& r) {
 
 void frmMain::BuildImageControls() {
     const QFont verdana8 = UiFont(FontRole::Verdana, 8.25);
-    // Two buttons in the free rows below the middle column of switches.
-    btnArrange_ = MakeButton(this, "btnArrange", QStringLiteral("Arrange Windows"),
-                             TwipsRect(3120, 3660, 2535, 375));
+    // Two strips below everything else: where images go and in which format; then the
+    // annotated images and the tiling of the windows.
+    const int strip = 4755;
+    setFixedSize(width(), height() + Twips(960));
+    btnArrange_ = MakeButton(this, "btnArrange", QStringLiteral("A&rrange Windows"),
+                             TwipsRect(120, strip + 510, 2535, 375));
     btnArrange_->setToolTip(QStringLiteral("Tile this window and the shown views over the screen"));
-    btnAnnotated_ = MakeButton(this, "btnAnnotated", QStringLiteral("Save annotated images"),
-                               TwipsRect(3120, 4140, 2535, 375));
+    btnAnnotated_ = MakeButton(this, "btnAnnotated", QStringLiteral("Save a&nnotated images"),
+                               TwipsRect(2760, strip + 510, 2535, 375));
     btnAnnotated_->setToolTip(
         QStringLiteral("One PNG per shown view: the window with its labels, the source, the "
                        "monitored address, the time, the packets and a colour key"));
     for (QPushButton* b : {btnArrange_, btnAnnotated_}) b->setFont(verdana8);
 
-    // A strip below everything else: where images go, and in which format.
-    const int strip = 4755;
-    setFixedSize(width(), height() + Twips(480));
     auto* caption = MakeLabel(this, "lblSnapshotDir", QStringLiteral("Images go to"),
                               TwipsRect(120, strip + 60, 1260, 255), verdana8);
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -532,6 +629,194 @@ bool frmMain::ArrangeWindows() {
         QStringLiteral("The shown windows do not fit on the screen side by side at "
                        "their smallest: switch some views off and arrange again."));
     return false;
+}
+
+bool frmMain::NothingDrawn() const {
+    const std::uint64_t tcpUdp = counts_.accepted + counts_.notMonitored;
+    if (tcpUdp == 0 || counts_.accepted * 100 >= tcpUdp) return false;
+    return !capture_.IsCapturing() || tcpUdp >= kHintLeast;
+}
+
+QString frmMain::WhatWasDrawn() const {
+    const std::uint64_t tcpUdp = counts_.accepted + counts_.notMonitored;
+    const bool capturing = capture_.IsCapturing();
+    if (capture_.Statistics().seen == 0) {
+        return capturing ? QString() : QStringLiteral("Nothing drawn.");
+    }
+    if (tcpUdp == 0) {
+        return QStringLiteral("Nothing drawn: no TCP or UDP packet over IP %1.")
+            .arg(capturing ? QStringLiteral("so far") : QStringLiteral("among them"));
+    }
+    if (!NothingDrawn()) return QStringLiteral("%1 drawn.").arg(Figure(counts_.accepted));
+    const QString monitor = QString::fromStdString(monitor_);
+    const QString pick = QStringLiteral("Pick a busy address from the list to monitor it.");
+    if (counts_.accepted > 0) {
+        return QStringLiteral("Only %1 of %2 TCP/UDP packets %3 to or from \"%4\". %5")
+            .arg(Figure(counts_.accepted), Figure(tcpUdp),
+                 capturing ? QStringLiteral("so far are") : QStringLiteral("are"), monitor, pick);
+    }
+    if (capturing) {
+        return QStringLiteral("Nothing drawn: no TCP/UDP packet so far is to or from \"%1\". %2")
+            .arg(monitor, pick);
+    }
+    return QStringLiteral("Nothing drawn: none of the %1 TCP/UDP packets is to or from \"%2\". %3")
+        .arg(Figure(tcpUdp), monitor, pick);
+}
+
+void frmMain::UpdateHostHints() {
+    QStringList rows;   // what each row shows
+    QStringList picks;  // what each row puts into Monitor; empty for a heading
+    if (NothingDrawn()) {
+        rows << QStringLiteral("Busiest addresses not drawn:");
+        picks << QString();
+        for (const HostTally::Host& host : hosts_.Busiest(kBusiestShown)) {
+            const QString address = QString::fromStdString(host.address);
+            rows << QStringLiteral("%1   %2%3 packets")
+                        .arg(address, host.exact ? QString() : QStringLiteral("over "),
+                             Figure(host.packets));
+            picks << address;
+        }
+    } else {
+        // The adapter the box names, when it is a device with addresses.
+        const int index = cmbInterface_->currentIndex();
+        const Adapter* adapter =
+            index >= 0 && cmbInterface_->itemText(index) == cmbInterface_->currentText()
+                ? capture_.AdapterAt(index + 1)
+                : nullptr;
+        if (adapter && !adapter->isFile && !adapter->addresses.empty()) {
+            rows << QStringLiteral("Addresses of %1:").arg(QString::fromStdString(adapter->name));
+            picks << QString();
+            for (const std::string& a : adapter->addresses) {
+                rows << QString::fromStdString(a);
+                picks << QString::fromStdString(a);
+            }
+        }
+    }
+    // Rows that keep their address only change their text, so that a row the user is
+    // about to pick stays where it is; otherwise the list is laid anew and the chosen
+    // address stays chosen.
+    bool samePicks = rows.size() == lstHosts_->count();
+    for (int i = 0; samePicks && i < rows.size(); ++i) {
+        samePicks = lstHosts_->item(i)->data(kPickRole).toString() == picks[i];
+    }
+    if (samePicks) {
+        for (int i = 0; i < rows.size(); ++i) {
+            if (lstHosts_->item(i)->text() != rows[i]) lstHosts_->item(i)->setText(rows[i]);
+        }
+    } else {
+        const QListWidgetItem* current = lstHosts_->currentItem();
+        const QString chosen = current ? current->data(kPickRole).toString() : QString();
+        lstHosts_->clear();
+        for (int i = 0; i < rows.size(); ++i) {
+            auto* item = new QListWidgetItem(rows[i], lstHosts_);
+            item->setData(kPickRole, picks[i]);
+            if (picks[i].isEmpty()) {
+                item->setFlags(Qt::ItemIsEnabled);
+                QFont bold = lstHosts_->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+        }
+        if (const int row = picks.indexOf(chosen); !chosen.isEmpty() && row > 0) {
+            lstHosts_->setCurrentRow(row);
+        }
+    }
+    lstHosts_->setVisible(!rows.isEmpty());
+}
+
+void frmMain::PickMonitor(const QString& address) {
+    if (address.isEmpty()) return;
+    if (!capture_.IsCapturing()) {
+        txtIP_->setText(address);
+        ShowMessage(
+            QStringLiteral("Monitor is now %1: press Start (or Enter in Monitor).").arg(address));
+        start_->setFocus();
+        return;
+    }
+    if (QString::fromStdString(monitor_) == address) return;
+    // The monitor text is fixed for a capture: start again with the new one.
+    capture_.Stop();
+    SetIdle(true);
+    txtIP_->setText(address);
+    StartCapture();
+    if (capture_.IsCapturing()) {
+        ShowMessage(
+            QStringLiteral("Monitor is now %1, started again. %2").arg(address, MessageText()));
+    }
+}
+
+void frmMain::MarkAdapterAddresses() {
+    for (int i = 0; i < cmbInterface_->count(); ++i) {
+        for (const Adapter& adapter : capture_.Adapters()) {
+            if (adapter.displayName() != cmbInterface_->itemText(i)) continue;
+            QStringList addresses;
+            for (const std::string& a : adapter.addresses) addresses << QString::fromStdString(a);
+            const QString text = addresses.join(QStringLiteral(", "));
+            cmbInterface_->setItemData(i, text, kAddressesRole);
+            cmbInterface_->setItemData(i, text.isEmpty() ? QStringLiteral("No address") : text,
+                                       Qt::ToolTipRole);
+        }
+    }
+    cmbInterface_->setItemDelegate(new AdapterItemDelegate(cmbInterface_));
+    // The drop-down is as wide as its longest row, addresses included.
+    cmbInterface_->view()->setMinimumWidth(cmbInterface_->view()->sizeHintForColumn(0) + 8);
+}
+
+void frmMain::SetUpKeyboard() {
+    // Alt and the underlined letter presses a button or goes to a field.
+    start_->setText(QStringLiteral("&Start"));
+    stop_->setText(QStringLiteral("S&top"));
+    btnClear_->setText(QStringLiteral("&Clear"));
+    btnColor_->setText(QStringLiteral("C&olor Settings"));
+    btnSnapShot_->setText(QStringLiteral("Save Visualization &Images to Application Directory"));
+    btnBrowse_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
+    btnBrowse_->setToolTip(btnBrowse_->toolTip() + QStringLiteral(" (Alt+B)"));
+    const std::pair<QLabel*, QWidget*> buddies[] = {
+        {lblTxtIP_, txtIP_},
+        {label2_, cmbInterface_},
+        {lblFilter_, txtFilter_},
+    };
+    for (const auto& [label, field] : buddies) {
+        label->setText(QLatin1Char('&') + label->text());
+        label->setBuddy(field);
+    }
+
+    // Out of sight, so out of the tab order: the adapter shortcuts serve code, not users.
+    command1_->setFocusPolicy(Qt::NoFocus);
+    command2_->setFocusPolicy(Qt::NoFocus);
+    // The message can be selected with the mouse and copied; Tab passes it by.
+    txtMessage_->setFocusPolicy(Qt::ClickFocus);
+
+    // The fields, the buttons, then the switches column by column, top to bottom.
+    std::vector<QWidget*> order = {txtIP_, cmbInterface_, btnBrowse_, txtFilter_,  start_,
+                                   stop_,  btnClear_,     btnColor_,  btnSnapShot_};
+    std::array<int, kSwitchCount> switches{};
+    for (int i = 0; i < kSwitchCount; ++i) switches[i] = i;
+    std::sort(switches.begin(), switches.end(), [](int a, int b) {
+        return std::pair(kSwitchPlaces[a].left, kSwitchPlaces[a].top) <
+               std::pair(kSwitchPlaces[b].left, kSwitchPlaces[b].top);
+    });
+    for (int i : switches) order.push_back(chkVis_[i]);
+    order.push_back(lstHosts_);
+    for (QWidget* w : std::initializer_list<QWidget*>{btnArrange_, btnAnnotated_, txtSnapshotDir_,
+                                                      btnSnapshotDir_, cmbImageFormat_}) {
+        order.push_back(w);
+    }
+    for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+    lblVisualization_->setText(QStringLiteral("&Visualization"));
+    lblVisualization_->setBuddy(chkVis_[switches[0]]);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    // The switches show what is on the screen: a view the user closed is off.
+    if (event->type() == QEvent::Close && views_) {
+        if (const int index = SwitchOfWindow(watched); index >= 0) {
+            if (chkVis_[index]->checkState() == Qt::Checked) {
+                chkVis_[index]->setCheckState(Qt::Unchecked);
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <functional>
 
 #include "capture/CaptureCtrl.h"
+#include "capture/HostTally.h"
 #include "settings/frmSettings.h"
 #include "views/ViewManager.h"
 
@@ -104,12 +106,24 @@ class frmMain : public QWidget, private RecordSink {
     QCheckBox* chkVis(int index) const { return chkVis_.at(index); }
     QLabel* Label1() const { return label1_; }
 
+    // The addresses of the TCP and UDP packets not drawn since the last start.
+    const HostTally& Hosts() const { return hosts_; }
+    // Addresses offered as the host to monitor: the busiest ones of the packets not drawn
+    // while (almost) nothing is drawn, else the chosen adapter's own. Hidden when none.
+    QListWidget* lstHosts() const { return lstHosts_; }
+    // Puts an address into Monitor; while capturing, starts again with it.
+    void PickMonitor(const QString& address);
+    // Whether packets are seen but (almost) none of them is to or from the monitored host.
+    bool NothingDrawn() const;
+
   signals:
     // A capture ended by itself: a file came to its end, or capture failed.
     void captureEnded(bool failed, const QString& message);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Notices a view window closed by the user, to clear its switch.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void ListAdapters();
@@ -126,6 +140,14 @@ class frmMain : public QWidget, private RecordSink {
     // An adapter and a file of the same name: note says which was taken.
     std::optional<Adapter> ChosenAdapter(QString& why, QString& note) const;
     void RecordsFailed(int error);
+    // Keyboard use: letters for the buttons, the tab order, controls that take no focus.
+    void SetUpKeyboard();
+    // Shows each adapter's addresses beside its name in the adapter list.
+    void MarkAdapterAddresses();
+    // Fills lstHosts for the present state, or hides it.
+    void UpdateHostHints();
+    // How many packets were drawn, or why (almost) none was and what to do about it.
+    QString WhatWasDrawn() const;
 
     CaptureCtrl capture_;
     QPointer<frmSettings> settings_;
@@ -152,10 +174,13 @@ class frmMain : public QWidget, private RecordSink {
     QPushButton* command1_;
     QPushButton* command2_;
     QLabel* label1_;
+    QListWidget* lstHosts_;
     QTimer figures_;
 
     std::string monitor_;  // the monitor text, fixed while capturing
     CaptureCounts counts_;
+    HostTally hosts_;
+    bool hintShown_ = false;  // the message said why nothing is drawn
     QString snapshotDir_;
     std::FILE* records_ = nullptr;
 

@@ -1,5 +1,7 @@
 #include "capture/CaptureCtrl.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -106,6 +108,20 @@ void CaptureCtrl::Prepare() {
         Adapter adapter;
         adapter.name = d->name ? d->name : "";
         if (d->description) adapter.description = d->description;
+        // Its addresses, which the window offers as the host to monitor.
+        for (const pcap_addr_t* a = d->addresses; a; a = a->next) {
+            if (!a->addr) continue;
+            const void* raw = nullptr;
+            if (a->addr->sa_family == AF_INET) {
+                raw = &reinterpret_cast<const sockaddr_in*>(a->addr)->sin_addr;
+            } else if (a->addr->sa_family == AF_INET6) {
+                raw = &reinterpret_cast<const sockaddr_in6*>(a->addr)->sin6_addr;
+            }
+            char text[INET6_ADDRSTRLEN] = {};
+            if (raw && inet_ntop(a->addr->sa_family, raw, text, sizeof text)) {
+                adapter.addresses.emplace_back(text);
+            }
+        }
         adapters_.push_back(std::move(adapter));
     }
     pcap_freealldevs(devices);

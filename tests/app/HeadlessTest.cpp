@@ -283,6 +283,8 @@ TEST(Headless, TheSampleGivesTsharksFiguresAndTheSamePicturesOnOneThreadOrTwo) {
         ExpectFigures(run.out, {"packets read +12975", "accepted +12615", "incomingTCP +5097",
                                 "outgoingTCP +4812", "incomingUDP +2640", "outgoingUDP +66",
                                 "not the monitored host +216", "dropped as other +144",
+                                "busiest addresses.*\n +192\\.168\\.1\\.50 +144\n"
+                                " +198\\.51\\.100\\.90 +72\n +8\\.8\\.8\\.8 +72\n",
                                 "rate +[0-9]+ packets/s", "peak memory +[0-9.]+ MB"});
     }
     const QStringList a = QDir(one.path()).entryList({"*.bmp"}, QDir::Files, QDir::Name),
