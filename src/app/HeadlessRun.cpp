@@ -189,13 +189,13 @@ bool ChooseSource(frmMain& window, const HeadlessOptions& options) {
 
 // The hosts that the TCP and UDP packets not accepted came from or went to, most first:
 // what to monitor when little or nothing was accepted.
-void PrintBusiestHosts(std::FILE* out, const HostTally& hosts) {
+void PrintBusiestHosts(CheckedOutput& out, const HostTally& hosts) {
     const auto busiest = hosts.Busiest(5);
     if (busiest.empty()) return;
-    std::fprintf(out, "  busiest addresses of the TCP/UDP packets not accepted\n");
+    out.Print("  busiest addresses of the TCP/UDP packets not accepted\n");
     for (const HostTally::Host& host : busiest) {
-        std::fprintf(out, "    %-39s %s%llu\n", host.address.c_str(), host.exact ? "" : "over ",
-                     static_cast<unsigned long long>(host.packets));
+        out.Print("    %-39s %s%llu\n", host.address.c_str(), host.exact ? "" : "over ",
+                  static_cast<unsigned long long>(host.packets));
     }
 }
 

@@ -258,6 +258,10 @@ frmMain::frmMain()
 }
 
 frmMain::~frmMain() {
+    // Closing the window moves the focus, and the adapter box then reports a change to a
+    // window that is half gone.
+    cmbInterface_->disconnect(this);
+    qApp->removeEventFilter(this);
     capture_.Stop();
     RunningImageContext().showStatus = nullptr;
     delete settings_.data();
@@ -546,7 +550,8 @@ void frmMain::BuildImageControls() {
     txtSnapshotDir_->setFont(verdana8);
     btnSnapshotDir_ = MakeButton(this, "btnSnapshotDir", QStringLiteral("…"),
                                  TwipsRect(7560, strip + 30, 375, 315));
-    btnSnapshotDir_->setToolTip(QStringLiteral("Choose the folder for images"));
+    btnSnapshotDir_->setToolTip(QStringLiteral("Choose the folder for images (Alt+G)"));
+    btnSnapshotDir_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_G));
     cmbImageFormat_ = new QComboBox(this);
     cmbImageFormat_->setObjectName(QStringLiteral("cmbImageFormat"));
     cmbImageFormat_->addItems({QStringLiteral("BMP"), QStringLiteral("PNG")});
