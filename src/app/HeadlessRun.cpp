@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -89,7 +90,7 @@ long long PeakResidentBytes() {
 }
 
 int RunHeadless(frmMain& window, const HeadlessOptions& options) {
-    if (!options.live) window.SetReplaySpeed(0);
+    if (!options.live && !options.keepPace) window.SetReplaySpeed(0);
     if (!ChooseSource(window, options)) return 1;
 
     bool failed = false;
@@ -118,6 +119,13 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
 
     CaptureCounts counts;
     CaptureStats stats;
+    double skipped = 0;
+    QString writeFailure;
+    QObject::connect(&window.Capture(), &CaptureCtrl::writeFailed, &loop,
+                     [&](const QString& message) {
+                         writeFailure = message;
+                         std::fprintf(stderr, "lumeno: %s\n", qPrintable(message));
+                     });
     double seconds = 0;
     const int loops = options.live ? 1 : std::max(1, options.loops);
     for (int run = 0; run < loops && !failed; ++run) {
@@ -155,6 +163,8 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         stats.received += s.received;
         stats.dropped += s.dropped;
         stats.ifDropped += s.ifDropped;
+        stats.dropsKnown = stats.dropsKnown && s.dropsKnown;
+        skipped += window.Capture().Position().skippedSeconds;
         seconds += window.Capture().DeliverySeconds();
         if (stopTookNs >= 0) break;
     }
@@ -183,7 +193,15 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         {"  lost by the adapter   ", stats.ifDropped},
     };
     for (const auto& [label, value] : figures) {
+        if (!stats.dropsKnown && std::string_view(label).starts_with("  lost")) {
+            std::fprintf(out, "%s  not known\n", label);  // a stream does not say
+            continue;
+        }
         std::fprintf(out, "%s  %llu\n", label, static_cast<unsigned long long>(value));
+    }
+    if (skipped > 0) {
+        std::fprintf(out, "  time skipped            %.3f s (gaps longer than %g s cut)\n", skipped,
+                     window.Capture().MaxGap());
     }
     if (seconds > 0) {
         std::fprintf(out, "  rate                    %.0f packets/s (%.3f s from first to last)\n",
@@ -209,6 +227,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
     std::fflush(out);
 
     int status = 0;
+    if (!writeFailure.isEmpty()) status = 1;
     if (failed) {
         std::fprintf(stderr, "lumeno: %s\n", qPrintable(endMessage));
         status = 1;
