@@ -54,7 +54,7 @@ class GapProbe {
 };
 
 bool ChooseSource(frmMain& window, const HeadlessOptions& options) {
-    if (!options.live) {
+    if (!options.live || CaptureCtrl::StreamAdapter(options.source)) {
         window.cmbInterface()->setEnabled(true);
         window.cmbInterface()->setEditText(options.source);
         return true;
@@ -90,7 +90,8 @@ long long PeakResidentBytes() {
 }
 
 int RunHeadless(frmMain& window, const HeadlessOptions& options) {
-    if (!options.live && !options.keepPace) window.SetReplaySpeed(0);
+    const bool stream = CaptureCtrl::StreamAdapter(options.source).has_value();
+    if ((!options.live || stream) && !options.keepPace) window.SetReplaySpeed(0);
     if (!ChooseSource(window, options)) return 1;
 
     bool failed = false;

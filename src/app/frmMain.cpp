@@ -92,6 +92,12 @@ frmMain::frmMain()
     txtFilter_->setPlaceholderText(QStringLiteral("everything (e.g. tcp port 80)"));
     txtFilter_->setToolTip(QStringLiteral("A capture filter in tcpdump's syntax"));
 
+    // Every frame read also goes to a capture file, from the next Start on.
+    chkSaveCapture_ = new QCheckBox(QStringLiteral("Save capture to file…"), this);
+    chkSaveCapture_->setObjectName(QStringLiteral("chkSaveCapture"));
+    chkSaveCapture_->setGeometry(TwipsRect(120, 1710, 3135, 210));
+    chkSaveCapture_->setFont(verdana8);
+
     // Messages for the user: failures, the end of a capture file, what was saved.
     txtMessage_ = new QPlainTextEdit(this);
     txtMessage_->setObjectName(QStringLiteral("txtMessage"));
@@ -145,6 +151,13 @@ frmMain::frmMain()
     });
     connect(btnSnapShot_, &QPushButton::clicked, this, [this] { SaveSnapshots(); });
     connect(btnBrowse_, &QPushButton::clicked, this, &frmMain::BrowseForFile);
+    connect(chkSaveCapture_, &QCheckBox::clicked, this, [this](bool on) {
+        SetCaptureFile(on ? QFileDialog::getSaveFileName(
+                                this, QStringLiteral("Save capture to file"), QString(),
+                                QStringLiteral("pcapng files (*.pcapng);;All files (*)"))
+                          : QString());
+    });
+    connect(&capture_, &CaptureCtrl::writeFailed, this, &frmMain::ShowMessage);
     connect(command1_, &QPushButton::clicked, this, [this] { AdapterShortcut(1); });
     connect(command2_, &QPushButton::clicked, this, [this] { AdapterShortcut(2); });
 
@@ -207,6 +220,15 @@ void frmMain::ListAdapters() {
         for (const Adapter& adapter : capture_.Adapters()) {
             cmbInterface_->addItem(adapter.displayName());
         }
+        // The other sources' forms, to be edited in place.
+        for (const QString& hint : CaptureCtrl::StreamHints()) {
+            cmbInterface_->addItem(hint);
+            cmbInterface_->setItemData(cmbInterface_->count() - 1,
+                                       hint == QStringLiteral("-")
+                                           ? QStringLiteral("A pcap stream on standard input")
+                                           : QStringLiteral("Edit the host (and adapter or port)"),
+                                       Qt::ToolTipRole);
+        }
         cmbInterface_->setCurrentIndex(0);
         cmbInterface_->setEditText(cmbInterface_->itemText(0));
     }
@@ -223,6 +245,7 @@ std::optional<Adapter> frmMain::ChosenAdapter(QString& why) const {
         return *adapter;
     }
     const QString path = text.trimmed();
+    if (std::optional<Adapter> stream = CaptureCtrl::StreamAdapter(path)) return stream;
     if (!path.isEmpty() && QFileInfo(path).isFile()) {
         return CaptureCtrl::FileAdapter(path.toStdString());
     }
@@ -329,13 +352,24 @@ void frmMain::BrowseForFile() {
     if (!path.isEmpty()) cmbInterface_->setEditText(path);
 }
 
+void frmMain::SetCaptureFile(const QString& path) {
+    capture_.SetWriteFile(path);
+    chkSaveCapture_->setChecked(!path.isEmpty());
+    chkSaveCapture_->setToolTip(path);
+    if (!path.isEmpty()) {
+        ShowMessage(
+            QStringLiteral("From the next Start on, every frame read is saved to %1").arg(path));
+    }
+}
+
 void frmMain::RefreshFigures() {
     const CaptureStats stats = capture_.Statistics();
     lblSeen_->setText(QStringLiteral("Packets seen: %1").arg(stats.seen));
     lblAccepted_->setText(QStringLiteral("Packets accepted: %1").arg(counts_.accepted));
-    lblDropped_->setText(QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
-                             .arg(stats.dropped)
-                             .arg(stats.ifDropped));
+    lblDropped_->setText(stats.dropsKnown ? QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
+                                                .arg(stats.dropped)
+                                                .arg(stats.ifDropped)
+                                          : QStringLiteral("Dropped: not known"));
 }
 
 void frmMain::OnPacket(const DecodedPacket& packet) {

@@ -56,6 +56,8 @@ class frmMain : public QWidget, private RecordSink {
 
     void StartCapture();
     void StopCapture();
+    // Every frame read from the next Start on also goes to this pcapng file (empty: none).
+    void SetCaptureFile(const QString& path);
     void AdapterShortcut(int position);
     SnapshotResult SaveSnapshots();
     // Shows a message in the window (copyable); the last one wins.
@@ -79,6 +81,7 @@ class frmMain : public QWidget, private RecordSink {
     QPushButton* btnBrowse() const { return btnBrowse_; }
     QCheckBox* chkVis(int index) const { return chkVis_.at(index); }
     QLabel* Label1() const { return label1_; }
+    QCheckBox* chkSaveCapture() const { return chkSaveCapture_; }
 
   signals:
     // A capture ended by itself: a file came to its end, or capture failed.
@@ -115,6 +118,7 @@ class frmMain : public QWidget, private RecordSink {
     QLabel* lblFilter_;
     QLineEdit* txtFilter_;
     QPlainTextEdit* txtMessage_;
+    QCheckBox* chkSaveCapture_;
     QLabel* lblVisualization_;
     std::array<QCheckBox*, kSwitchCount> chkVis_{};
     QLabel* lblSeen_;
