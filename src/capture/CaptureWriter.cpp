@@ -73,7 +73,7 @@ void CaptureWriter::WriteHeader(int linkType) {
     // The filter option holds a string no longer than an option may be.
     const std::size_t filterBytes = std::min<std::size_t>(filter_.size(), 60000);
     const std::size_t filterOption = filterBytes > 0 ? 4 + Padded(1 + filterBytes) : 0;
-    const std::uint32_t idbLength = static_cast<std::uint32_t>(20 + 8 + filterOption + 4 + 4);
+    const std::uint32_t idbLength = static_cast<std::uint32_t>(20 + 8 + filterOption + 4);
     Put32(kInterfaceDescription);
     Put32(idbLength);
     Put16(static_cast<std::uint16_t>(linkType));
@@ -130,8 +130,16 @@ bool CaptureWriter::Flush() {
             error_ = "Writing the capture to " + path_ +
                      " failed: " + (n < 0 ? std::strerror(errno) : "nothing could be written") +
                      ". Capture goes on without it; the file holds the packets up to then.";
-            // Cut a block written in part, so that the file ends with a whole one.
-            if (::ftruncate(fd_, static_cast<off_t>(committed_)) != 0) {
+            // Cut a block written in part, so that the file ends with a whole one. The
+            // buffer holds whole blocks, each with its length after its type.
+            std::size_t whole = 0;
+            while (whole + 8 <= done) {
+                std::uint32_t length = 0;
+                std::memcpy(&length, buffer_.data() + whole + 4, sizeof length);
+                if (length == 0 || whole + length > done) break;
+                whole += length;
+            }
+            if (::ftruncate(fd_, static_cast<off_t>(committed_ + whole)) != 0) {
                 error_ += " (It could not be cut back to its last whole packet.)";
             }
             buffer_.clear();

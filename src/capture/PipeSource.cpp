@@ -154,7 +154,11 @@ bool PipeSource::Open(QString* error) {
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     notifier_->setEnabled(false);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &PipeSource::Wake);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        notified_ = true;
+        Wake();
+        notified_ = false;
+    });
     return true;
 }
 
@@ -180,7 +184,13 @@ StreamSource::ReadResult PipeSource::ReadSome(char* data, std::int64_t size, std
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return ReadResult::kNothingNow;
     }
-    if (n < 0) readError_ = SystemError(errno);
+    if (n < 0) {
+        readError_ = SystemError(errno);
+    } else if (kind_ == SourceKind::kPipe && !notified_ && Position().bytesRead == 0) {
+        // A named pipe reads as ended until its writer comes; the system tells when one has
+        // come and gone.
+        return ReadResult::kNothingNow;
+    }
     return ReadResult::kEnd;
 }
 

@@ -39,6 +39,7 @@ class PipeSource : public StreamSource {
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     QString readError_;
+    bool notified_ = false;  // the system said the descriptor is readable (or hung up)
 };
 
 }  // namespace lumeno
