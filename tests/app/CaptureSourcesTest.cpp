@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -99,6 +100,15 @@ TEST(HeadlessSources, StandardInputGivesTheFilesRecords) {
         EXPECT_TRUE(run->err.contains("packets read            4325")) << run->err.toStdString();
         EXPECT_TRUE(run->err.contains("lost by the kernel      not known"));
     }
+    // pcapng comes through a pipe as well (dumpcap and tshark write it by default).
+    const QString pcapng = QStringLiteral(LUMENO_CAPTURES_DIR "/of13_ericsson.pcapng");
+    if (!QFileInfo::exists(pcapng)) GTEST_SKIP() << "no " << pcapng.toStdString();
+    const QStringList all{"--records", "--monitor", "", "--snapshot-dir", dir.path()};
+    const ProgramRun direct = Headless(all + QStringList{pcapng});
+    const ProgramRun streamed = Headless(all + QStringList{"-"}, pcapng);
+    ASSERT_EQ(streamed.status, 0) << streamed.err.toStdString();
+    EXPECT_GT(direct.out.count('\n'), 100);
+    EXPECT_TRUE(streamed.out == direct.out) << streamed.out.toStdString();
 }
 
 // Live on loopback with --write: the file gives the same records when replayed, and tshark
