@@ -1,16 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+#include <thread>
 
+#include "app/frmMain.h"
 #include "capture/CaptureTestSupport.h"
 
 namespace lumeno {
@@ -148,6 +153,63 @@ TEST(HeadlessSources, ALiveCaptureWrittenToAFileReadsBackTheSame) {
     ASSERT_TRUE(tshark.waitForFinished(60000));
     EXPECT_EQ(tshark.exitCode(), 0) << tshark.readAllStandardError().toStdString();
     EXPECT_EQ(tshark.readAllStandardOutput().count('\n'), live.out.count('\n'));
+}
+
+// In the window: the adapter list ends with the stream forms to edit; a named pipe typed
+// into it is read as a stream; the capture goes to the file chosen to save it in, and a
+// file that cannot be written is refused at Start, saying why.
+TEST(WindowSources, PipesHintsAndSavingTheCapture) {
+    frmMain w;
+    w.SetReplaySpeed(0);
+    if (!w.Capture().Adapters().empty()) {
+        const int n = w.cmbInterface()->count();
+        ASSERT_GE(n, 3);
+        EXPECT_EQ(w.cmbInterface()->itemText(n - 3), "ssh://host/eth0");
+        EXPECT_EQ(w.cmbInterface()->itemText(n - 1), "-");
+    }
+    const std::string fifo = test::TempPath("window.fifo");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    QTemporaryDir dir;
+    const QString saved = dir.filePath("saved.pcapng");
+    w.SetCaptureFile(saved);
+    EXPECT_TRUE(w.chkSaveCapture()->isChecked());
+    w.cmbInterface()->setEditText(QString::fromStdString(fifo));
+    QSignalSpy ended(&w, &frmMain::captureEnded);
+    w.StartCapture();
+    ASSERT_TRUE(w.IsCapturing()) << w.MessageText().toStdString();
+    // The writer comes after the reader, as a shell's `mkfifo p; tcpdump -w p` would.
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        const QByteArray bytes = [] {
+            QFile f(LUMENO_SAMPLE_CAPTURE);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        for (qsizetype at = 0; at < bytes.size();) {
+            const ssize_t n =
+                ::write(fd, bytes.constData() + at, std::min<qsizetype>(5000, bytes.size() - at));
+            if (n <= 0) break;
+            at += n;
+        }
+        ::close(fd);
+    });
+    const bool done = test::WaitUntil([&] { return ended.count() > 0; }, 20000);
+    writer.join();
+    ASSERT_TRUE(done);
+    EXPECT_FALSE(ended.at(0).at(0).toBool()) << w.MessageText().toStdString();
+    EXPECT_TRUE(w.MessageText().contains("4325 packets read")) << w.MessageText().toStdString();
+    EXPECT_EQ(w.Counts().accepted, 4205u);
+    EXPECT_EQ(test::ReplayFile(saved.toStdString(), "192.168.1.101").rows.size(), 4205u);
+
+    w.SetCaptureFile("/nonexistent/saved.pcapng");
+    w.cmbInterface()->setEditText(LUMENO_SAMPLE_CAPTURE);
+    w.StartCapture();
+    EXPECT_FALSE(w.IsCapturing());
+    EXPECT_TRUE(w.MessageText().contains("/nonexistent/saved.pcapng: No such file or directory"))
+        << w.MessageText().toStdString();
+    w.SetCaptureFile({});
+    EXPECT_FALSE(w.chkSaveCapture()->isChecked());
 }
 
 }  // namespace
