@@ -128,7 +128,8 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
                          std::fprintf(stderr, "lumeno: %s\n", qPrintable(message));
                      });
     double seconds = 0;
-    const int loops = options.live ? 1 : std::max(1, options.loops);
+    // A stream, once read, is gone: it is read once.
+    const int loops = options.live || stream ? 1 : std::max(1, options.loops);
     for (int run = 0; run < loops && !failed; ++run) {
         window.StartCapture();
         if (!window.IsCapturing()) {
