@@ -108,14 +108,15 @@ class SshServer {
     std::string why_;
 };
 
-// Processes running tcpdump as the remote capture starts it.
+// Processes running tcpdump on lo as the remote capture starts it.
 int RemoteCaptures() {
+    static const QByteArray kArguments("-U\0-s\0000\0-w\0-\0-i\0lo\0", 19);
     int count = 0;
     for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
         QFile cmdline("/proc/" + pid + "/cmdline");
         if (!cmdline.open(QIODevice::ReadOnly)) continue;
         const QByteArray text = cmdline.readAll();
-        count += text.startsWith("tcpdump") && text.contains(QByteArray("-U\0-s\0000\0-w\0-", 13));
+        count += text.startsWith("tcpdump") && text.contains(kArguments);
     }
     return count;
 }
