@@ -3,16 +3,14 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <QStringList>
-#include <optional>
 
 #include "capture/CaptureSource.h"
 #include "capture/CaptureWriter.h"
