@@ -22,6 +22,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -161,13 +162,13 @@ class CheckedOutput {
 };
 
 bool ChooseSource(frmMain& window, const HeadlessOptions& options) {
+    if (CaptureCtrl::StreamAdapter(options.source)) {
+        window.cmbInterface()->setEnabled(true);
+        window.cmbInterface()->setEditText(options.source);
+        return true;
+    }
     if (!options.live) {
-        if (IsStreamName(options.source)) {
-            window.cmbInterface()->setEnabled(true);
-            window.cmbInterface()->setEditText(options.source);
-        } else {
-            window.ChooseFile(options.source);
-        }
+        window.ChooseFile(options.source);
         return true;
     }
     const auto& adapters = window.Capture().Adapters();
@@ -213,7 +214,8 @@ long long PeakResidentBytes() {
 }
 
 int RunHeadless(frmMain& window, const HeadlessOptions& options) {
-    if (!options.live) window.SetReplaySpeed(0);
+    const bool stream = CaptureCtrl::StreamAdapter(options.source).has_value();
+    if ((!options.live || stream) && !options.keepPace) window.SetReplaySpeed(0);
     if (!ChooseSource(window, options)) return 1;
 
     bool failed = false;
@@ -252,9 +254,17 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
     CaptureCounts counts;
     CaptureStats stats;
     auto hosts = std::make_unique<HostTally>();  // too big for the stack's liking
+    double skipped = 0;
+    QString writeFailure;
+    QObject::connect(&window.Capture(), &CaptureCtrl::writeFailed, &loop,
+                     [&](const QString& message) {
+                         writeFailure = message;
+                         std::fprintf(stderr, "lumeno: %s\n", qPrintable(message));
+                     });
     double seconds = 0;
     bool undecodable = false;
-    const int loops = options.live ? 1 : std::max(1, options.loops);
+    // A stream, once read, is gone: it is read once.
+    const int loops = options.live || stream ? 1 : std::max(1, options.loops);
     for (int run = 0; run < loops && !failed && StopSignals::Caught() == 0; ++run) {
         window.StartCapture();
         if (!window.IsCapturing()) {
@@ -295,6 +305,8 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         stats.received += s.received;
         stats.dropped += s.dropped;
         stats.ifDropped += s.ifDropped;
+        stats.dropsKnown = stats.dropsKnown && s.dropsKnown;
+        skipped += window.Capture().Position().skippedSeconds;
         seconds += window.Capture().DeliverySeconds();
         if (stopTookNs >= 0) break;
     }
@@ -330,7 +342,15 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
         {"  lost by the adapter   ", stats.ifDropped},
     };
     for (const auto& [label, value] : figures) {
+        if (!stats.dropsKnown && std::string_view(label).starts_with("  lost")) {
+            out.Print("%s  not known\n", label);  // a stream does not say
+            continue;
+        }
         out.Print("%s  %llu\n", label, static_cast<unsigned long long>(value));
+    }
+    if (skipped > 0) {
+        out.Print("  time skipped            %.3f s (gaps longer than %g s cut)\n", skipped,
+                  window.Capture().MaxGap());
     }
     PrintBusiestHosts(out, *hosts);
     if (seconds > 0) {
@@ -358,6 +378,7 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
 
     int status = 0;
     CheckedOutput errors(stderr);
+    if (!writeFailure.isEmpty()) status = 1;
     if (failed) {
         errors.Print("lumeno: %s\n", qPrintable(endMessage));
         status = 1;

@@ -147,6 +147,12 @@ frmMain::frmMain()
     txtFilter_->setPlaceholderText(QStringLiteral("everything (e.g. tcp port 80)"));
     txtFilter_->setToolTip(QStringLiteral("A capture filter in tcpdump's syntax"));
 
+    // Every frame read also goes to a capture file, from the next Start on.
+    chkSaveCapture_ = new QCheckBox(QStringLiteral("Save capture to file…"), this);
+    chkSaveCapture_->setObjectName(QStringLiteral("chkSaveCapture"));
+    chkSaveCapture_->setGeometry(TwipsRect(120, 1710, 3135, 210));
+    chkSaveCapture_->setFont(verdana8);
+
     // Messages for the user: failures, the end of a capture file, what was saved.
     txtMessage_ = new QPlainTextEdit(this);
     txtMessage_->setObjectName(QStringLiteral("txtMessage"));
@@ -215,6 +221,13 @@ frmMain::frmMain()
     });
     connect(btnSnapShot_, &QPushButton::clicked, this, [this] { SaveSnapshots(); });
     connect(btnBrowse_, &QPushButton::clicked, this, &frmMain::BrowseForFile);
+    connect(chkSaveCapture_, &QCheckBox::clicked, this, [this](bool on) {
+        SetCaptureFile(on ? QFileDialog::getSaveFileName(
+                                this, QStringLiteral("Save capture to file"), QString(),
+                                QStringLiteral("pcapng files (*.pcapng);;All files (*)"))
+                          : QString());
+    });
+    connect(&capture_, &CaptureCtrl::writeFailed, this, &frmMain::ShowMessage);
     connect(command1_, &QPushButton::clicked, this, [this] { AdapterShortcut(1); });
     connect(command2_, &QPushButton::clicked, this, [this] { AdapterShortcut(2); });
     // Enter in Monitor or Filter starts capture, as a dialog's default button would; both
@@ -299,6 +312,15 @@ void frmMain::ListAdapters() {
         for (const Adapter& adapter : capture_.Adapters()) {
             cmbInterface_->addItem(adapter.displayName());
         }
+        // The other sources' forms, to be edited in place.
+        for (const QString& hint : CaptureCtrl::StreamHints()) {
+            cmbInterface_->addItem(hint);
+            cmbInterface_->setItemData(cmbInterface_->count() - 1,
+                                       hint == QStringLiteral("-")
+                                           ? QStringLiteral("A pcap stream on standard input")
+                                           : QStringLiteral("Edit the host (and adapter or port)"),
+                                       Qt::ToolTipRole);
+        }
         cmbInterface_->setCurrentIndex(0);
         cmbInterface_->setEditText(cmbInterface_->itemText(0));
     }
@@ -313,6 +335,9 @@ std::optional<Adapter> frmMain::ChosenAdapter(QString& why, QString& note) const
     }
     const Adapter* adapter = index >= 0 ? capture_.AdapterAt(index + 1) : nullptr;
     const QString path = text.trimmed();
+    if (IsStreamName(path)) {
+        if (std::optional<Adapter> stream = CaptureCtrl::StreamAdapter(path)) return stream;
+    }
     const PathCheck check = CheckPath(path);
     const bool readable = check.kind == PathKind::kRegular || check.kind == PathKind::kStream;
     // A bare name like "lo" is the adapter even when the current folder holds a file of that
@@ -321,6 +346,10 @@ std::optional<Adapter> frmMain::ChosenAdapter(QString& why, QString& note) const
     if (readable && (meantAsFile || !adapter)) {
         if (adapter) {
             note = QStringLiteral("(the file, not the adapter %1)").arg(adapter->displayName());
+        }
+        // A named pipe or a device is read as it comes, never waiting for an end.
+        if (check.kind == PathKind::kStream) {
+            if (std::optional<Adapter> stream = CaptureCtrl::StreamAdapter(path)) return stream;
         }
         return CaptureCtrl::FileAdapter(path.toStdString());
     }
@@ -468,13 +497,24 @@ void frmMain::RecordsFailed(int error) {
         this, [this, message] { OnCaptureEnded(true, message); }, Qt::QueuedConnection);
 }
 
+void frmMain::SetCaptureFile(const QString& path) {
+    capture_.SetWriteFile(path);
+    chkSaveCapture_->setChecked(!path.isEmpty());
+    chkSaveCapture_->setToolTip(path);
+    if (!path.isEmpty()) {
+        ShowMessage(
+            QStringLiteral("From the next Start on, every frame read is saved to %1").arg(path));
+    }
+}
+
 void frmMain::RefreshFigures() {
     const CaptureStats stats = capture_.Statistics();
     lblSeen_->setText(QStringLiteral("Packets seen: %1").arg(stats.seen));
     lblAccepted_->setText(QStringLiteral("Packets accepted: %1").arg(counts_.accepted));
-    lblDropped_->setText(QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
-                             .arg(stats.dropped)
-                             .arg(stats.ifDropped));
+    lblDropped_->setText(stats.dropsKnown ? QStringLiteral("Dropped: %1 by kernel, %2 by adapter")
+                                                .arg(stats.dropped)
+                                                .arg(stats.ifDropped)
+                                          : QStringLiteral("Dropped: not known"));
     // Said once per capture, so that the user's own reading of the message is not upset.
     if (capture_.IsCapturing() && !hintShown_ && NothingDrawn()) {
         hintShown_ = true;

@@ -64,6 +64,8 @@ class frmMain : public QWidget, private RecordSink {
 
     void StartCapture();
     void StopCapture();
+    // Every frame read from the next Start on also goes to this pcapng file (empty: none).
+    void SetCaptureFile(const QString& path);
     void AdapterShortcut(int position);
     SnapshotResult SaveSnapshots();
 
@@ -105,6 +107,7 @@ class frmMain : public QWidget, private RecordSink {
     QPushButton* btnBrowse() const { return btnBrowse_; }
     QCheckBox* chkVis(int index) const { return chkVis_.at(index); }
     QLabel* Label1() const { return label1_; }
+    QCheckBox* chkSaveCapture() const { return chkSaveCapture_; }
 
     // The addresses of the TCP and UDP packets not drawn since the last start.
     const HostTally& Hosts() const { return hosts_; }
@@ -166,6 +169,7 @@ class frmMain : public QWidget, private RecordSink {
     QLabel* lblFilter_;
     QLineEdit* txtFilter_;
     QPlainTextEdit* txtMessage_;
+    QCheckBox* chkSaveCapture_;
     QLabel* lblVisualization_;
     std::array<QCheckBox*, kSwitchCount> chkVis_{};
     QLabel* lblSeen_;

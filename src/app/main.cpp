@@ -99,6 +99,13 @@ int main(int argc, char** argv) {
         QStringLiteral("threads"),
         QStringLiteral("Draw on 1 thread, or 2 (the default with two cores or more)."),
         QStringLiteral("N"));
+    const QCommandLineOption maxGap(
+        QStringLiteral("max-gap"),
+        QStringLiteral("Replay: cut longer gaps between packets to SECONDS (default 1; 0: keep)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption write(
+        QStringLiteral("write"), QStringLiteral("Also write every frame read to the pcapng FILE."),
+        QStringLiteral("FILE"));
     // Measurement hooks for the throughput benchmarks.
     QCommandLineOption probe(QStringLiteral("probe"),
                              QStringLiteral("Report the longest event-loop gap."));
@@ -117,6 +124,7 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Snapshots as bmp (default) or png."),
                                          QStringLiteral("FORMAT"), QStringLiteral("bmp"));
     parser.addOptions({annotated, imageFormat});
+    parser.addOptions({maxGap, write});
     parser.process(app);
 
     QString file = parser.value(replay);
@@ -135,7 +143,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    double gapLimit = 1;
+    if (parser.isSet(maxGap)) {
+        bool ok = false;
+        gapLimit = parser.value(maxGap).toDouble(&ok);
+        if (!ok || !(gapLimit >= 0) || gapLimit > 24 * 3600) {
+            std::fprintf(stderr,
+                         "lumeno: --max-gap takes a number of seconds (0: no limit), "
+                         "not '%s'\n",
+                         qPrintable(parser.value(maxGap)));
+            return 2;
+        }
+    }
     lumeno::HeadlessOptions run;
+    // A headless replay runs as fast as possible unless a pace is asked for.
+    run.keepPace = parser.isSet(speed) || parser.isSet(maxGap);
     run.live = parser.isSet(captureOn);
     run.source = run.live ? parser.value(captureOn) : file;
     run.summaryToStderr = parser.isSet(records);
@@ -235,6 +257,8 @@ int main(int argc, char** argv) {
         window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"));
     }
     window.SetReplaySpeed(factor);
+    window.Capture().SetMaxGap(gapLimit);
+    if (parser.isSet(write)) window.Capture().SetWriteFile(parser.value(write));
     window.show();
 
     if (parser.isSet(headless)) return lumeno::RunHeadless(window, run);

@@ -132,14 +132,15 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(argv[1], ec)) {
-        // The head of every classic pcap file (either byte order, micro- or nanoseconds)
+        // The head of every pcap file (either byte order, micro- or nanoseconds) and pcapng
         // seeds the stream reader.
         unsigned char head[4000];
         std::ifstream in(entry.path(), std::ios::binary);
         in.read(reinterpret_cast<char*>(head), sizeof head);
         const std::size_t got = static_cast<std::size_t>(in.gcount());
         const unsigned magic = got >= 24 ? (head[0] << 8) | head[1] : 0;
-        if (written < maxSeeds && (magic == 0xD4C3 || magic == 0xA1B2 || magic == 0x4D3C)) {
+        if (written < maxSeeds &&
+            (magic == 0xD4C3 || magic == 0xA1B2 || magic == 0x4D3C || magic == 0x0A0D)) {
             seed(lumeno::fuzz::kStreamSelector, head, got);
         }
         char errbuf[PCAP_ERRBUF_SIZE];
