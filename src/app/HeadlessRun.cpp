@@ -298,6 +298,11 @@ int RunHeadless(frmMain& window, const HeadlessOptions& options) {
             }
         }
         loop.exec();
+        // A stream's link type is known only once its header has come.
+        if (!undecodable && !window.LinkTypeNote().isEmpty()) {
+            undecodable = true;
+            std::fprintf(stderr, "lumeno: %s\n", qPrintable(window.LinkTypeNote()));
+        }
         counts += window.Counts();
         hosts->Add(window.Hosts());
         const CaptureStats s = window.Capture().Statistics();

@@ -42,7 +42,8 @@ QString PathProblem(const QString& path) {
 }
 
 QString UndecodableLinkTypeText(int linkType) {
-    if (DecodesLinkType(linkType)) return {};
+    // A stream names its link type only once its header has come.
+    if (linkType < 0 || DecodesLinkType(linkType)) return {};
     QString name;
     if (const char* short_name = pcap_datalink_val_to_name(linkType)) {
         name = QStringLiteral(" (%1").arg(QString::fromLatin1(short_name));

@@ -6,12 +6,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
-#include <cerrno>
-#include <cstring>
 #include <QKeySequence>
 #include <QLocale>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "app/SourcePath.h"
@@ -148,7 +148,7 @@ frmMain::frmMain()
     txtFilter_->setToolTip(QStringLiteral("A capture filter in tcpdump's syntax"));
 
     // Every frame read also goes to a capture file, from the next Start on.
-    chkSaveCapture_ = new QCheckBox(QStringLiteral("Save capture to file…"), this);
+    chkSaveCapture_ = new QCheckBox(QStringLiteral("Save capture to fi&le…"), this);
     chkSaveCapture_->setObjectName(QStringLiteral("chkSaveCapture"));
     chkSaveCapture_->setGeometry(TwipsRect(120, 1710, 3135, 210));
     chkSaveCapture_->setFont(verdana8);
@@ -433,6 +433,7 @@ void frmMain::SetIdle(bool idle) {
 void frmMain::OnCaptureEnded(bool failed, const QString& message) {
     SetIdle(true);
     RefreshFigures();
+    if (linkNote_.isEmpty()) linkNote_ = UndecodableLinkTypeText(capture_.LinkType());
     // The end of a file would hide why nothing was drawn.
     const QString told = message + QLatin1Char(' ') + WhatWasDrawn();
     ShowMessage(linkNote_.isEmpty() ? told : told + QLatin1Char('\n') + linkNote_);
@@ -833,8 +834,9 @@ void frmMain::SetUpKeyboard() {
     txtMessage_->setFocusPolicy(Qt::ClickFocus);
 
     // The fields, the buttons, then the switches column by column, top to bottom.
-    std::vector<QWidget*> order = {txtIP_, cmbInterface_, btnBrowse_, txtFilter_,  start_,
-                                   stop_,  btnClear_,     btnColor_,  btnSnapShot_};
+    std::vector<QWidget*> order = {txtIP_,    cmbInterface_, btnBrowse_, txtFilter_,
+                                   start_,    stop_,         btnClear_,  chkSaveCapture_,
+                                   btnColor_, btnSnapShot_};
     std::array<int, kSwitchCount> switches{};
     for (int i = 0; i < kSwitchCount; ++i) switches[i] = i;
     std::sort(switches.begin(), switches.end(), [](int a, int b) {

@@ -332,13 +332,17 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
 
-    QStringList expected = {"txtIP",    "cmbInterface", "btnBrowse",   "txtFilter", "Start",
-                            "btnClear", "btnColor",     "btnSnapShot", "chkVis_4",  "chkVis_0",
-                            "chkVis_8", "chkVis_7",     "chkVis_6",    "chkVis_10", "chkVis_5",
-                            "chkVis_2", "chkVis_9",     "chkVis_1",    "chkVis_3",  "chkVis_11"};
+    QStringList expected = {"txtIP",    "cmbInterface",   "btnBrowse", "txtFilter",   "Start",
+                            "btnClear", "chkSaveCapture", "btnColor",  "btnSnapShot", "chkVis_4",
+                            "chkVis_0", "chkVis_8",       "chkVis_7",  "chkVis_6",    "chkVis_10",
+                            "chkVis_5", "chkVis_2",       "chkVis_9",  "chkVis_1",    "chkVis_3",
+                            "chkVis_11"};
     // The list of addresses is there when the first adapter has some.
     if (w.lstHosts()->isVisible()) expected << "lstHosts";
-    expected << "btnArrange" << "btnAnnotated" << "txtSnapshotDir" << "btnSnapshotDir"
+    expected << "btnArrange"
+             << "btnAnnotated"
+             << "txtSnapshotDir"
+             << "btnSnapshotDir"
              << "cmbImageFormat";
     QStringList visited = {"txtIP"};
     QWidget* at = w.txtIP();
