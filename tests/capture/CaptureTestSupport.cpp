@@ -102,11 +102,16 @@ void CollectingSink::PlotPacket(const PacketRecord& r) {
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed,
                    const QString& filter) {
+    return RunCapture(CaptureCtrl::FileAdapter(path), monitor, speed, filter, 60000);
+}
+
+FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double speed,
+                   const QString& filter, int timeoutMs, CaptureStats* stats) {
     FileRun run;
     CaptureCtrl capture;
     CollectingSink sink;
     if (!capture.SetFilter(filter, &run.startError)) return run;
-    capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
+    capture.SetCurrentAdapter(adapter);
     capture.SetReplaySpeed(speed);
     capture.SetPacketHandler([&](const DecodedPacket& packet) {
         run.tcpUdp += packet.protocolKind != kProtocolOther;
@@ -121,13 +126,14 @@ FileRun ReplayFile(const std::string& path, const std::string& monitor, double s
             loop.quit();
         });
     }
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     run.started = capture.Start(&run.startError);
     if (run.started) loop.exec();
     run.seconds = clock.elapsed() / 1000.0;
     run.seen = capture.Statistics().seen;
+    if (stats) *stats = capture.Statistics();
     run.rows = std::move(sink.rows);
     return run;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureCtrl.h"
 #include "capture/Intake.h"
 
 namespace lumeno::test {
@@ -98,6 +99,9 @@ struct FileRun {
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed = 0,
                    const QString& filter = {});
+// The same from any source, waiting at most timeoutMs; the capture's figures into stats.
+FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double speed,
+                   const QString& filter, int timeoutMs, CaptureStats* stats = nullptr);
 
 struct TimedFrame {
     double time = 0;  // seconds

@@ -109,32 +109,11 @@ class Peer {
 // Capture from the source named by text until it ends or fails.
 test::FileRun ReadStream(const std::string& text, const std::string& monitor,
                          const QString& filter = {}) {
-    test::FileRun run;
-    CaptureCtrl capture;
-    test::CollectingSink sink;
     const std::optional<Adapter> adapter = CaptureCtrl::StreamAdapter(QString::fromStdString(text));
-    if (!adapter || !capture.SetFilter(filter, &run.startError)) return run;
-    capture.SetCurrentAdapter(*adapter);
-    capture.SetReplaySpeed(0);
-    capture.SetPacketHandler([&](const DecodedPacket& packet) {
-        run.tcpUdp += packet.protocolKind != kProtocolOther;
-        IntakePacket(packet, monitor, sink);
-    });
-    QEventLoop loop;
-    for (auto [signal, flag] :
-         {std::pair{&CaptureCtrl::finished, &run.finished}, {&CaptureCtrl::failed, &run.failed}}) {
-        QObject::connect(&capture, signal, [&run, &loop, flag](const QString& m) {
-            *flag = true;
-            run.endMessage = m;
-            loop.quit();
-        });
-    }
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    run.started = capture.Start(&run.startError);
-    if (run.started) loop.exec();
-    run.seen = capture.Statistics().seen;
-    EXPECT_FALSE(run.started && capture.Statistics().dropsKnown) << text;
-    run.rows = std::move(sink.rows);
+    if (!adapter) return {};
+    CaptureStats stats;
+    test::FileRun run = test::RunCapture(*adapter, monitor, 0, filter, 30000, &stats);
+    EXPECT_FALSE(run.started && stats.dropsKnown) << text;
     return run;
 }
 

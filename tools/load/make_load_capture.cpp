@@ -113,17 +113,44 @@ void Be32(std::uint8_t* p, std::uint32_t v) {
     Be16(p + 2, v & 0xFFFF);
 }
 
+// The Ethernet header of a frame from (out) or to the monitored host.
+void WriteEthernet(std::uint8_t* f, bool out, std::uint16_t type) {
+    static constexpr std::uint8_t kLocalMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+    static constexpr std::uint8_t kRouterMac[6] = {0x00, 0x0c, 0x29, 0x11, 0x22, 0x33};
+    std::memcpy(f, out ? kRouterMac : kLocalMac, 6);
+    std::memcpy(f + 6, out ? kLocalMac : kRouterMac, 6);
+    Be16(f + 12, type);
+}
+
+// The TCP (segment bytes a sequence step) or UDP (udpLength) header at t, then a payload of
+// printable bytes up to end.
+void WriteTransport(std::uint8_t* t, const std::uint8_t* end, std::uint8_t protocol,
+                    std::uint16_t sport, std::uint16_t dport, std::uint32_t sequence,
+                    std::uint32_t segment, std::uint32_t udpLength) {
+    Be16(t, sport);
+    Be16(t + 2, dport);
+    if (protocol == 6) {
+        std::memset(t + 4, 0, 16);
+        Be32(t + 4, sequence * segment);
+        t[12] = 0x50;
+        t[13] = 0x18;  // PSH, ACK
+        Be16(t + 14, 64240);
+    } else {
+        Be16(t + 4, udpLength);
+        Be16(t + 6, 0);
+    }
+    std::uint8_t* payload = t + (protocol == 6 ? 20 : 8);
+    for (std::uint32_t i = 0; payload + i < end; ++i) {
+        payload[i] = static_cast<std::uint8_t>(' ' + (sequence + i) % 95);
+    }
+}
+
 // Builds an Ethernet + IPv4 + TCP/UDP frame of the given total length (at least 60) with
 // a payload of printable bytes; returns the length.
 std::uint32_t BuildIp(std::uint8_t* f, std::uint32_t length, std::uint32_t src, std::uint32_t dst,
                       std::uint8_t protocol, std::uint16_t sport, std::uint16_t dport,
                       std::uint32_t sequence) {
-    static constexpr std::uint8_t kLocalMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
-    static constexpr std::uint8_t kRouterMac[6] = {0x00, 0x0c, 0x29, 0x11, 0x22, 0x33};
-    const bool out = src == kMonitored;
-    std::memcpy(f, out ? kRouterMac : kLocalMac, 6);
-    std::memcpy(f + 6, out ? kLocalMac : kRouterMac, 6);
-    Be16(f + 12, 0x0800);
+    WriteEthernet(f, src == kMonitored, 0x0800);
     std::uint8_t* ip = f + 14;
     const std::uint32_t transport = protocol == 6 ? 20 : 8;
     // A minimum frame carries the headers and Ethernet padding, not a longer datagram.
@@ -141,24 +168,8 @@ std::uint32_t BuildIp(std::uint8_t* f, std::uint32_t length, std::uint32_t src, 
     for (int i = 0; i < 20; i += 2) sum += (ip[i] << 8) | ip[i + 1];
     while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     Be16(ip + 10, ~sum & 0xFFFF);
-    std::uint8_t* t = ip + 20;
-    Be16(t, sport);
-    Be16(t + 2, dport);
-    if (protocol == 6) {
-        std::memset(t + 4, 0, 16);
-        Be32(t + 4, sequence * 1448);
-        t[12] = 0x50;
-        t[13] = 0x18;  // PSH, ACK
-        Be16(t + 14, 64240);
-    } else {
-        Be16(t + 4, std::min<std::uint32_t>(ipLength, length - 14) - 20);
-        Be16(t + 6, 0);
-    }
-    std::uint8_t* payload = t + transport;
-    std::uint8_t* end = f + length;
-    for (std::uint32_t i = 0; payload + i < end; ++i) {
-        payload[i] = static_cast<std::uint8_t>(' ' + (sequence + i) % 95);
-    }
+    WriteTransport(ip + 20, f + length, protocol, sport, dport, sequence, 1448,
+                   std::min<std::uint32_t>(ipLength, length - 14) - 20);
     return length;
 }
 
@@ -179,14 +190,9 @@ void Address6(std::uint8_t* p, std::uint32_t v4) {
 std::uint32_t BuildIp6(std::uint8_t* f, std::uint32_t length, std::uint32_t src, std::uint32_t dst,
                        std::uint8_t protocol, std::uint16_t sport, std::uint16_t dport,
                        std::uint32_t sequence) {
-    static constexpr std::uint8_t kLocalMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
-    static constexpr std::uint8_t kRouterMac[6] = {0x00, 0x0c, 0x29, 0x11, 0x22, 0x33};
-    const bool out = src == kMonitored;
     const std::uint32_t transport = protocol == 6 ? 20 : 8;
     length = std::max<std::uint32_t>(length, 14 + 40 + transport);
-    std::memcpy(f, out ? kRouterMac : kLocalMac, 6);
-    std::memcpy(f + 6, out ? kLocalMac : kRouterMac, 6);
-    Be16(f + 12, 0x86DD);
+    WriteEthernet(f, src == kMonitored, 0x86DD);
     std::uint8_t* ip = f + 14;
     Be32(ip, 0x60000000 | (sport ^ dport));  // version, class 0, a flow label
     Be16(ip + 4, length - 54);
@@ -194,24 +200,7 @@ std::uint32_t BuildIp6(std::uint8_t* f, std::uint32_t length, std::uint32_t src,
     ip[7] = 64;
     Address6(ip + 8, src);
     Address6(ip + 24, dst);
-    std::uint8_t* t = ip + 40;
-    Be16(t, sport);
-    Be16(t + 2, dport);
-    if (protocol == 6) {
-        std::memset(t + 4, 0, 16);
-        Be32(t + 4, sequence * 1428);
-        t[12] = 0x50;
-        t[13] = 0x18;  // PSH, ACK
-        Be16(t + 14, 64240);
-    } else {
-        Be16(t + 4, length - 54);
-        Be16(t + 6, 0);
-    }
-    std::uint8_t* payload = t + transport;
-    std::uint8_t* end = f + length;
-    for (std::uint32_t i = 0; payload + i < end; ++i) {
-        payload[i] = static_cast<std::uint8_t>(' ' + (sequence + i) % 95);
-    }
+    WriteTransport(ip + 40, f + length, protocol, sport, dport, sequence, 1428, length - 54);
     return length;
 }
 
