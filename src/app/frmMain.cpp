@@ -2,15 +2,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLocale>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -60,6 +63,22 @@ constexpr std::size_t kBusiestShown = 5;
 // monitored host is not a wrong monitor text.
 constexpr std::uint64_t kHintLeast = 20;
 
+// The replay strip lies under the switches and figures, above the image strips.
+constexpr int kReplayTop = 4755;
+constexpr int kReplayStrip = 780;
+
+// The paces offered; another one asked for becomes an entry of its own, in order.
+struct SpeedChoice {
+    const char* text;
+    double factor;  // 0: as fast as possible
+};
+constexpr SpeedChoice kSpeeds[] = {
+    {"Recorded pace", 1}, {"\u00d710", 10}, {"\u00d7100", 100}, {"As fast as possible", 0}};
+
+bool SameSpeed(double a, double b) {
+    return std::abs(a - b) <= 1e-9 * std::max(1.0, std::abs(b));
+}
+
 // A count as the user reads it: 4,325.
 QString Figure(std::uint64_t n) {
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(n));
@@ -97,6 +116,38 @@ int SwitchOfWindow(const QObject* o) {
 }
 
 }  // namespace
+
+QString DurationText(double seconds) {
+    if (!(seconds > 0)) return QStringLiteral("0 s");
+    if (seconds < 9.95) return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+    // Each range is decided on the value rounded to its own unit: 3599.6 s is "1 h".
+    const double secs = std::round(seconds);
+    if (secs < 60) return QStringLiteral("%1 s").arg(secs, 0, 'f', 0);
+    if (secs < 3600) {
+        const auto s = static_cast<long long>(secs);
+        return s % 60 ? QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60)
+                      : QStringLiteral("%1 min").arg(s / 60);
+    }
+    const double mins = std::round(seconds / 60);
+    if (mins < 24 * 60) {
+        const auto m = static_cast<long long>(mins);
+        return m % 60 ? QStringLiteral("%1 h %2 min").arg(m / 60).arg(m % 60)
+                      : QStringLiteral("%1 h").arg(m / 60);
+    }
+    // Beyond any recording's reach the figure would not fit the integer.
+    const double hours = std::round(std::min(seconds, 1e15) / 3600);
+    const auto h = static_cast<long long>(hours);
+    return h % 24 ? QStringLiteral("%1 d %2 h").arg(h / 24).arg(h % 24)
+                  : QStringLiteral("%1 d").arg(h / 24);
+}
+
+QString CaptureClockText(double stamp) {
+    // A damaged file's stamp may be anything; what no calendar can show is said as such.
+    constexpr double kLastSecond = 253402300799;  // 9999-12-31 23:59:59 UTC
+    if (!(stamp >= 0) || stamp > kLastSecond) return QStringLiteral("(time stamp out of range)");
+    const auto millis = static_cast<qint64>(std::floor(stamp * 1000));
+    return QDateTime::fromMSecsSinceEpoch(millis).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 frmMain::frmMain()
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -245,9 +296,15 @@ frmMain::frmMain()
             [this](const QString& m) { OnCaptureEnded(false, m); });
     connect(&capture_, &CaptureCtrl::failed, this,
             [this](const QString& m) { OnCaptureEnded(true, m); });
+    // Gaps are told in the message with the figures, not once per gap.
+    connect(&capture_, &CaptureCtrl::gapSkipped, this, [this](double seconds) {
+        gapsUntold_ += seconds;
+        ++gapsUntoldCount_;
+    });
     connect(&figures_, &QTimer::timeout, this, &frmMain::RefreshFigures);
     figures_.start(250);
 
+    BuildReplayControls();
     BuildImageControls();
     SetSnapshotDir(snapshotDir_);
     RunningImageContext().showStatus = [this](const QString& text) {
@@ -394,6 +451,9 @@ void frmMain::StartCapture() {
     counts_ = {};
     hosts_.Clear();
     hintShown_ = false;
+    gapsUntold_ = 0;
+    gapsUntoldCount_ = 0;
+    jumpLine_.clear();
     QString error;
     if (!capture_.Start(&error)) {
         ShowMessage(error);
@@ -418,8 +478,17 @@ void frmMain::StopCapture() {
     RefreshFigures();
     if (wasCapturing) {
         ShowMessage(QStringLiteral("Stopped: %1 packets read. %2")
-                        .arg(Figure(capture_.Statistics().seen), WhatWasDrawn()));
+                        .arg(Figure(capture_.Statistics().seen), WhatWasDrawn()) +
+                    SkippedText());
     }
+}
+
+QString frmMain::SkippedText() const {
+    const double skipped = capture_.Position().skippedSeconds;
+    if (!(skipped > 0)) return QString();
+    return QStringLiteral("\nTime jumped: %1 of silence skipped in all (gaps cut to %2 s).")
+        .arg(DurationText(skipped))
+        .arg(capture_.MaxGap());
 }
 
 void frmMain::SetIdle(bool idle) {
@@ -428,6 +497,39 @@ void frmMain::SetIdle(bool idle) {
     start_->setEnabled(idle);
     txtIP_->setEnabled(idle);
     txtFilter_->setEnabled(idle);
+    // Only a replay has a pace and a pause; a live capture draws every packet as it comes.
+    const bool replaying = !idle && capture_.CanPause();
+    btnPause_->setEnabled(replaying);
+    btnPause_->setText(QStringLiteral("Pa&use"));
+    cmbSpeed_->setEnabled(idle || replaying);
+}
+
+void frmMain::SetReplaySpeed(double factor) {
+    if (!(factor > 0) || !std::isfinite(factor)) factor = 0;
+    int index = -1;
+    for (int i = 0; i < cmbSpeed_->count(); ++i) {
+        if (SameSpeed(cmbSpeed_->itemData(i).toDouble(), factor)) index = i;
+    }
+    if (index < 0) {
+        // In order of pace, as fast as possible last.
+        index = 0;
+        while (index < cmbSpeed_->count() && cmbSpeed_->itemData(index).toDouble() > 0 &&
+               cmbSpeed_->itemData(index).toDouble() < factor) {
+            ++index;
+        }
+        cmbSpeed_->insertItem(index, QStringLiteral("\u00d7%1").arg(factor, 0, 'g', 6), factor);
+    }
+    const QSignalBlocker quiet(cmbSpeed_);
+    cmbSpeed_->setCurrentIndex(index);
+    capture_.SetReplaySpeed(factor);
+}
+
+void frmMain::SetPaused(bool paused) {
+    if (!capture_.IsCapturing() || !capture_.CanPause()) return;
+    capture_.SetPaused(paused);
+    // One button, one letter: Alt+U pauses and resumes.
+    btnPause_->setText(paused ? QStringLiteral("Res&ume") : QStringLiteral("Pa&use"));
+    RefreshFigures();
 }
 
 void frmMain::OnCaptureEnded(bool failed, const QString& message) {
@@ -435,7 +537,7 @@ void frmMain::OnCaptureEnded(bool failed, const QString& message) {
     RefreshFigures();
     if (linkNote_.isEmpty()) linkNote_ = UndecodableLinkTypeText(capture_.LinkType());
     // The end of a file would hide why nothing was drawn.
-    const QString told = message + QLatin1Char(' ') + WhatWasDrawn();
+    const QString told = message + QLatin1Char(' ') + WhatWasDrawn() + SkippedText();
     ShowMessage(linkNote_.isEmpty() ? told : told + QLatin1Char('\n') + linkNote_);
     emit captureEnded(failed, message);
 }
@@ -521,7 +623,72 @@ void frmMain::RefreshFigures() {
         hintShown_ = true;
         ShowMessage(MessageText() + QLatin1Char('\n') + WhatWasDrawn());
     }
+    if (capture_.IsCapturing()) TellSkippedGaps();
     UpdateHostHints();
+    RefreshPosition();
+}
+
+void frmMain::TellSkippedGaps() {
+    if (gapsUntoldCount_ == 0) return;
+    const QString line =
+        gapsUntoldCount_ == 1
+            ? QStringLiteral("Time jumped: skipped %1 of silence.").arg(DurationText(gapsUntold_))
+            : QStringLiteral("Time jumped: skipped %1 of silence in %2 gaps.")
+                  .arg(DurationText(gapsUntold_))
+                  .arg(gapsUntoldCount_);
+    gapsUntold_ = 0;
+    gapsUntoldCount_ = 0;
+    // The line about the previous jump gives way to this one: many short gaps must not push
+    // the rest of the message out of sight.
+    QString text = MessageText();
+    if (!jumpLine_.isEmpty() && text.endsWith(jumpLine_)) {
+        text.chop(jumpLine_.size());
+        if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+    }
+    jumpLine_ = line;
+    ShowMessage(text.isEmpty() ? line : text + QLatin1Char('\n') + line);
+}
+
+void frmMain::RefreshPosition() {
+    const Adapter& adapter = capture_.CurrentAdapter();
+    if (adapter.name.empty()) return;  // nothing started yet
+    const bool capturing = capture_.IsCapturing();
+    const bool live = !adapter.isFile &&
+                      (adapter.kind == SourceKind::kAdapter || adapter.kind == SourceKind::kSsh);
+    const ReplayPosition at = capture_.Position();
+    const QLocale english(QLocale::English);
+    if (live) {
+        prgPosition_->hide();
+    } else if (at.totalBytes > 0) {
+        prgPosition_->setRange(0, 1000);
+        prgPosition_->setValue(
+            static_cast<int>(std::min<std::uint64_t>(1000, at.bytesRead * 1000 / at.totalBytes)));
+        prgPosition_->setToolTip(
+            QStringLiteral("%1 of %2 read")
+                .arg(english.formattedDataSize(static_cast<qint64>(at.bytesRead), 1,
+                                               QLocale::DataSizeSIFormat),
+                     english.formattedDataSize(static_cast<qint64>(at.totalBytes), 1,
+                                               QLocale::DataSizeSIFormat)));
+        prgPosition_->show();
+    } else {
+        // A stream's end is not known: busy while it runs.
+        prgPosition_->setRange(0, 0);
+        prgPosition_->setToolTip(QString());
+        prgPosition_->setVisible(capturing);
+    }
+    QStringList parts;
+    if (capturing && capture_.IsPaused()) parts << QStringLiteral("Paused");
+    if (at.lastStamp > 0) {
+        parts << QStringLiteral("Last packet %1").arg(CaptureClockText(at.lastStamp));
+    }
+    if (!live && at.totalBytes == 0 && at.bytesRead > 0) {
+        parts << QStringLiteral("%1 read").arg(english.formattedDataSize(
+            static_cast<qint64>(at.bytesRead), 1, QLocale::DataSizeSIFormat));
+    }
+    if (at.skippedSeconds > 0) {
+        parts << QStringLiteral("%1 of silence skipped").arg(DurationText(at.skippedSeconds));
+    }
+    lblPosition_->setText(parts.join(QStringLiteral(" \u00b7 ")));
 }
 
 void frmMain::OnPacket(const DecodedPacket& packet) {
@@ -565,11 +732,54 @@ void frmMain::PlotPacket(const PacketRecord& r) {
 
 // --- images and windows ------------------------------------------------------------------
 
+void frmMain::BuildReplayControls() {
+    const QFont verdana8 = UiFont(FontRole::Verdana, 8.25);
+    // A strip of its own under the switches: the pace, Pause/Resume, and where the replay
+    // stands, by bytes of the file and by the capture's own clock.
+    const int top = kReplayTop;
+    setFixedSize(width(), height() + Twips(kReplayStrip));
+    lblSpeed_ = MakeLabel(this, "lblSpeed", QStringLiteral("Speed"),
+                          TwipsRect(120, top + 120, 780, 255), verdana8);
+    cmbSpeed_ = new QComboBox(this);
+    cmbSpeed_->setObjectName(QStringLiteral("cmbSpeed"));
+    cmbSpeed_->setGeometry(TwipsRect(900, top + 90, 2400, 315));
+    cmbSpeed_->setFont(verdana8);
+    for (const SpeedChoice& choice : kSpeeds) {
+        cmbSpeed_->addItem(QString::fromUtf8(choice.text), choice.factor);
+    }
+    cmbSpeed_->setToolTip(
+        QStringLiteral("How fast capture files and streams are replayed, also while they are. "
+                       "At a pace, a silence longer than the longest wait (1 s, or "
+                       "--max-gap) is cut to it."));
+    btnPause_ = MakeButton(this, "btnPause", QStringLiteral("Pa&use"),
+                           TwipsRect(3420, top + 60, 1095, 375));
+    btnPause_->setFont(verdana8);
+    btnPause_->setEnabled(false);
+    btnPause_->setToolTip(
+        QStringLiteral("Pause or resume the replay (Alt+U); a live capture has no pause"));
+    prgPosition_ = new QProgressBar(this);
+    prgPosition_->setObjectName(QStringLiteral("prgPosition"));
+    prgPosition_->setGeometry(TwipsRect(4620, top + 120, 4965, 255));
+    prgPosition_->setRange(0, 1000);
+    prgPosition_->setValue(0);
+    prgPosition_->setTextVisible(false);
+    lblPosition_ =
+        MakeLabel(this, "lblPosition", QString(), TwipsRect(120, top + 480, 9465, 255), verdana8);
+
+    SetReplaySpeed(capture_.ReplaySpeed());
+    connect(cmbSpeed_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        capture_.SetReplaySpeed(cmbSpeed_->itemData(index).toDouble());
+        RefreshPosition();
+    });
+    connect(btnPause_, &QPushButton::clicked, this, [this] { SetPaused(!capture_.IsPaused()); });
+}
+
 void frmMain::BuildImageControls() {
     const QFont verdana8 = UiFont(FontRole::Verdana, 8.25);
     // Two strips below everything else: where images go and in which format; then the
     // annotated images and the tiling of the windows.
-    const int strip = 4755;
+    const int strip = kReplayTop + kReplayStrip;
     setFixedSize(width(), height() + Twips(960));
     btnArrange_ = MakeButton(this, "btnArrange", QStringLiteral("A&rrange Windows"),
                              TwipsRect(120, strip + 510, 2535, 375));
@@ -826,6 +1036,9 @@ void frmMain::SetUpKeyboard() {
         label->setText(QLatin1Char('&') + label->text());
         label->setBuddy(field);
     }
+    // S is Start's.
+    lblSpeed_->setText(QStringLiteral("Sp&eed"));
+    lblSpeed_->setBuddy(cmbSpeed_);
 
     // Out of sight, so out of the tab order: the adapter shortcuts serve code, not users.
     command1_->setFocusPolicy(Qt::NoFocus);
@@ -845,6 +1058,8 @@ void frmMain::SetUpKeyboard() {
     });
     for (int i : switches) order.push_back(chkVis_[i]);
     order.push_back(lstHosts_);
+    order.push_back(cmbSpeed_);
+    order.push_back(btnPause_);
     for (QWidget* w : std::initializer_list<QWidget*>{btnArrange_, btnAnnotated_, txtSnapshotDir_,
                                                       btnSnapshotDir_, cmbImageFormat_}) {
         order.push_back(w);

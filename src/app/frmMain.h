@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -41,6 +42,13 @@ struct CaptureCounts {
     }
 };
 
+// A span of recorded time as the analyst reads it: "2.5 s", "42 s", "3 min 5 s",
+// "20 h 22 min", "2 d 4 h".
+QString DurationText(double seconds);
+// A time of the capture's own clock (seconds since the epoch), in local time:
+// "2013-05-07 14:03:22".
+QString CaptureClockText(double stamp);
+
 // The control panel: monitor text, adapter, start and stop, the twelve view switches,
 // Clear, snapshots and the colour settings. Its packet handler is the intake.
 class frmMain : public QWidget, private RecordSink {
@@ -53,7 +61,12 @@ class frmMain : public QWidget, private RecordSink {
     // Where snapshots and running images go; by default the program's directory.
     void SetSnapshotDir(const QString& dir);
     const QString& SnapshotDir() const { return snapshotDir_; }
-    void SetReplaySpeed(double factor) { capture_.SetReplaySpeed(factor); }
+    // The replay pace (1 the recorded pace, 0 as fast as possible), as the speed choice
+    // shows it: a factor it does not offer becomes an entry of its own. Applies at once.
+    void SetReplaySpeed(double factor);
+    double ReplaySpeed() const { return capture_.ReplaySpeed(); }
+    // Pauses or resumes a replay (files and streams; a live capture has no pause).
+    void SetPaused(bool paused);
     // Writes one tab-separated line per accepted packet to out (nullptr: none).
     void SetRecordsOutput(std::FILE* out) { records_ = out; }
     // Puts a capture file into the adapter box as the "…" button does: Start replays it
@@ -108,6 +121,11 @@ class frmMain : public QWidget, private RecordSink {
     QCheckBox* chkVis(int index) const { return chkVis_.at(index); }
     QLabel* Label1() const { return label1_; }
     QCheckBox* chkSaveCapture() const { return chkSaveCapture_; }
+    // The replay controls: the pace, Pause/Resume, and where the replay stands.
+    QComboBox* cmbSpeed() const { return cmbSpeed_; }
+    QPushButton* btnPause() const { return btnPause_; }
+    QProgressBar* prgPosition() const { return prgPosition_; }
+    QLabel* lblPosition() const { return lblPosition_; }
 
     // The addresses of the TCP and UDP packets not drawn since the last start.
     const HostTally& Hosts() const { return hosts_; }
@@ -137,6 +155,13 @@ class frmMain : public QWidget, private RecordSink {
     void RefreshFigures();
     void SetIdle(bool idle);
     void BuildImageControls();
+    void BuildReplayControls();
+    // The progress bar and the position label for the present state.
+    void RefreshPosition();
+    // Tells in the message that time jumped over the gaps cut since the last telling.
+    void TellSkippedGaps();
+    // A line about the time skipped in all, for the message at the end; empty for none.
+    QString SkippedText() const;
     // Tells the user about images written or not, with their whole paths.
     void ReportImages(const SnapshotResult& result, const QString& what);
     // The adapter that Start should take, or none (with the reason in why).
@@ -180,6 +205,14 @@ class frmMain : public QWidget, private RecordSink {
     QLabel* label1_;
     QListWidget* lstHosts_;
     QTimer figures_;
+    QLabel* lblSpeed_ = nullptr;
+    QComboBox* cmbSpeed_ = nullptr;
+    QPushButton* btnPause_ = nullptr;
+    QProgressBar* prgPosition_ = nullptr;
+    QLabel* lblPosition_ = nullptr;
+    double gapsUntold_ = 0;  // seconds cut from gaps since the message last said so
+    int gapsUntoldCount_ = 0;
+    QString jumpLine_;  // the message's line about the last jump, replaced by the next
 
     std::string monitor_;  // the monitor text, fixed while capturing
     CaptureCounts counts_;

@@ -74,6 +74,13 @@ void FileSource::Stop() {
     // when the source is destroyed.
 }
 
+void FileSource::SetPace(double speed, double maxGap) {
+    pacer_.SetPace(speed, maxGap);
+    // A packet waiting for its time is asked again at the new pace: a wait counted at the
+    // old one (up to an hour for a gap kept whole) must not hold back a faster pace.
+    if (running_ && !pacer_.IsPaused() && timer_.isActive()) timer_.start(0);
+}
+
 void FileSource::SetPaused(bool paused) {
     pacer_.SetPaused(paused);
     if (!running_) return;

@@ -23,7 +23,7 @@ class FileSource : public CaptureSource {
     SourceStats Statistics() const override { return {}; }
     int LinkType() const override { return handle_ ? pcap_datalink(handle_) : -1; }
 
-    void SetPace(double speed, double maxGap) override { pacer_.SetPace(speed, maxGap); }
+    void SetPace(double speed, double maxGap) override;
     bool CanPause() const override { return true; }
     void SetPaused(bool paused) override;
     bool IsPaused() const override { return pacer_.IsPaused(); }

@@ -6,10 +6,25 @@
 namespace lumeno {
 
 void ReplayPacer::SetPace(double speed, double maxGap) {
-    speed_ = speed > 0 && std::isfinite(speed) ? speed : 0;
+    const double newSpeed = speed > 0 && std::isfinite(speed) ? speed : 0;
     maxGap_ = maxGap > 0 && std::isfinite(maxGap) ? maxGap : 0;
-    // A new pace counts from the next packet, not from the first of the run.
-    haveBase_ = false;
+    if (haveBase_ && speed_ > 0 && newSpeed > 0) {
+        // Mid-replay the new pace goes on from where the old one has got to: the part of
+        // a wait already spent counts at the old pace, the rest at the new one. Counting
+        // from the next packet instead would drop the rest of the wait (a jump), counting
+        // from the base at the new pace would stall or rush.
+        const double at = baseStamp_ + (skipped_ - skippedAtBase_) +
+                          std::max(0.0, ElapsedMillis()) / 1000.0 * speed_;
+        baseStamp_ = std::min(at, lastStamp_);
+        skippedAtBase_ = skipped_;
+        clock_.start();
+        pausedMillis_ = 0;
+        if (paused_) pausedSince_.start();
+    } else {
+        // From or to no pace at all: the new pace counts from the next packet.
+        haveBase_ = false;
+    }
+    speed_ = newSpeed;
 }
 
 void ReplayPacer::Reset() {

@@ -11,7 +11,9 @@ namespace lumeno {
 class ReplayPacer {
   public:
     // speed: 1 the recorded pace, 2 twice as fast, 0 (or anything not positive and finite)
-    // as fast as possible. maxGap: seconds, 0 for no limit. Counts from the next packet on.
+    // as fast as possible. maxGap: seconds, 0 for no limit. Mid-replay the new pace goes on
+    // from the recorded time the old one has reached; from or to no pace, it counts from
+    // the next packet.
     void SetPace(double speed, double maxGap);
     // A new run: nothing delivered, nothing skipped.
     void Reset();

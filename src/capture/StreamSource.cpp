@@ -68,6 +68,8 @@ void StreamSource::Stop() {
 
 void StreamSource::SetPace(double speed, double maxGap) {
     pacer_.SetPace(pausable_ ? speed : 0, maxGap);
+    // A frame waiting for its time is asked again at the new pace.
+    if (running_ && !pacer_.IsPaused() && havePending_ && timer_.isActive()) timer_.start(0);
 }
 
 void StreamSource::SetPaused(bool paused) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLocale>
 #include <QRegularExpression>
@@ -339,7 +341,9 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
                             "chkVis_11"};
     // The list of addresses is there when the first adapter has some.
     if (w.lstHosts()->isVisible()) expected << "lstHosts";
-    expected << "btnArrange"
+    // Pause is out of reach until a replay runs (see the replay test).
+    expected << "cmbSpeed"
+             << "btnArrange"
              << "btnAnnotated"
              << "txtSnapshotDir"
              << "btnSnapshotDir"
@@ -365,6 +369,14 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
         EXPECT_FALSE(key.isEmpty()) << button->objectName().toStdString();
         letters << key.toString();
     }
+    // The fields' and switches' letters are the labels' and boxes' own.
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<QLabel*>(c);
+        const auto* box = qobject_cast<QCheckBox*>(c);
+        const QString text = label ? label->text() : box ? box->text() : QString();
+        if (!QKeySequence::mnemonic(text).isEmpty())
+            letters << QKeySequence::mnemonic(text).toString();
+    }
     letters.sort();
     EXPECT_EQ(letters.removeDuplicates(), 0) << letters.join(' ').toStdString();
 
@@ -373,6 +385,131 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
     EXPECT_TRUE(WaitUntil([&] { return cleared.count() == 1; }, 1000));
     QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), w.txtIP());
+}
+
+// Each duration is rounded in the unit it is shown in: just under a boundary reads as the
+// next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
+TEST(ReplayTexts, DurationsAndCaptureClockAsTheAnalystReadsThem) {
+    const std::pair<double, const char*> durations[] = {{-3, "0 s"},
+                                                        {0.25, "0.3 s"},
+                                                        {9.96, "10 s"},
+                                                        {59.6, "1 min"},
+                                                        {185, "3 min 5 s"},
+                                                        {3599.6, "1 h"},
+                                                        {73319, "20 h 22 min"},
+                                                        {86369, "23 h 59 min"},
+                                                        {86370, "1 d"},
+                                                        {187200, "2 d 4 h"},
+                                                        {1e300, "11574074074 d 2 h"}};
+    for (const auto& [seconds, text] : durations) EXPECT_EQ(DurationText(seconds), text) << seconds;
+    const double local = double(QDateTime(QDate(2013, 5, 7), QTime(14, 3, 22)).toSecsSinceEpoch());
+    EXPECT_EQ(CaptureClockText(local + 0.999), "2013-05-07 14:03:22");
+    EXPECT_EQ(CaptureClockText(-1), "(time stamp out of range)");
+    EXPECT_EQ(CaptureClockText(1e18), "(time stamp out of range)");
+}
+
+// At the recorded pace a night in the file (20 TCP packets to and from the monitored host
+// 10 ms apart, 20 h 22 min of silence, 20 more) is cut to a second and the window says so;
+// Pause holds the counter and the position while Clear still works, and Resume (Alt+U)
+// reaches the figures of a replay never paused; a faster pace chosen in the night need not
+// wait out the second; the bar ends full.
+TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
+    const double start = double(QDateTime(QDate(2013, 5, 7), QTime(14, 3, 22)).toSecsSinceEpoch());
+    test::Ipv4Fields in, out;
+    std::swap(out.source, out.destination);
+    std::vector<test::TimedFrame> frames;
+    for (int i = 0; i < 40; ++i) {
+        frames.push_back({start + (i < 20 ? 0 : 73320) + i * 0.01,
+                          test::Ethernet(test::Ipv4(i % 2 ? out : in))});
+    }
+    const QString night = QString::fromStdString(test::WriteEthernetFile("night.pcap", frames));
+    const auto seen = [](frmMain& w) { return w.Capture().Statistics().seen; };
+    const auto pause = [&](frmMain& w) {
+        QTest::mouseClick(w.btnPause(), Qt::LeftButton);
+        EXPECT_EQ(w.btnPause()->text(), "Res&ume");
+        const auto held = std::tuple(seen(w), w.Counts().accepted, w.prgPosition()->value());
+        QTest::qWait(600);  // longer than the rest of the first 20 packets
+        EXPECT_EQ(std::tuple(seen(w), w.Counts().accepted, w.prgPosition()->value()), held);
+        EXPECT_GT(std::get<2>(held), 0);
+        ExpectContains(w.lblPosition()->text(), {"Paused", "Last packet 2013-05-07"});
+        PlotSurface& surface = w.Views().Parallel().Surface();
+        surface.Line(0, 5, surface.Width(), 5, MakeRgb(200, 0, 0));
+        QTest::mouseClick(w.btnClear(), Qt::LeftButton);
+        EXPECT_EQ(surface.PixelAt(10, 5), surface.Background());
+        QTest::keyClick(&w, Qt::Key_U, Qt::AltModifier);
+        EXPECT_TRUE(WaitUntil([&] { return w.btnPause()->text() == "Pa&use"; }, 1000));
+    };
+    const auto nightTold = [](frmMain& w) {
+        EXPECT_TRUE(WaitUntil([&] {
+            return w.MessageText().contains("Time jumped: skipped 20 h 22 min of silence.");
+        }));
+        EXPECT_TRUE(w.IsCapturing());
+        ExpectContains(w.lblPosition()->text(),
+                       {"Last packet 2013-05-07 14:03:22", "20 h 22 min of silence skipped"});
+    };
+    const std::tuple<const char*, int, std::function<void(frmMain&)>, double, double> cases[] = {
+        {"at the recorded pace", 20, nightTold, 1.2, 1.9},
+        {"paused and resumed", 5, pause, 1.8, 3.5},
+        {"sped up in the night", 20, [](frmMain& w) { w.cmbSpeed()->setCurrentIndex(2); }, 0.15,
+         0.9}};
+    for (const auto& [what, atSeen, act, least, most] : cases) {
+        SCOPED_TRACE(what);
+        frmMain w;
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        EXPECT_EQ(w.cmbSpeed()->currentText(), "Recorded pace");
+        w.ChooseFile(night);
+        QSignalSpy ended(&w, &frmMain::captureEnded);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(w.Start(), Qt::LeftButton);
+        ASSERT_TRUE(w.IsCapturing() && w.btnPause()->isEnabled() && w.cmbSpeed()->isEnabled());
+        EXPECT_EQ(TabFrom(w, w.cmbSpeed()), "btnPause");
+        ASSERT_TRUE(WaitUntil([&] { return seen(w) >= std::uint64_t(atSeen); }));
+        act(w);
+        ASSERT_TRUE(WaitUntil([&] { return ended.count() == 1; }));
+        EXPECT_GE(clock.elapsed(), least * 1000);
+        EXPECT_LE(clock.elapsed(), most * 1000);
+        const auto figures = std::tuple(seen(w), w.Counts().incomingTCP, w.Counts().outgoingTCP);
+        EXPECT_EQ(figures, std::tuple(40u, 20u, 20u));
+        EXPECT_EQ(w.prgPosition()->value(), w.prgPosition()->maximum());
+        EXPECT_FALSE(w.btnPause()->isEnabled());
+        ExpectContains(w.lblPosition()->text(), {"Last packet 2013-05-08 10:25:22"});
+        ExpectContains(w.MessageText(), {"End of capture file", "40 packets read",
+                                         "Time jumped: 20 h 22 min of silence skipped in all"});
+    }
+
+    // A live capture draws every packet as it comes: no pace, no pause, no progress.
+    frmMain w;
+    w.show();
+    w.cmbInterface()->setEditText("lo");
+    w.StartCapture();
+    if (!w.IsCapturing()) GTEST_SKIP() << "no live capture here: " << w.MessageText().toStdString();
+    EXPECT_FALSE(w.btnPause()->isEnabled() || w.cmbSpeed()->isEnabled());
+    QTest::qWait(300);
+    EXPECT_FALSE(w.prgPosition()->isVisible());
+    w.StopCapture();
+    EXPECT_TRUE(w.cmbSpeed()->isEnabled());
+}
+
+// A factor from the command line that the choice does not offer becomes an entry of its
+// own, in order, once.
+TEST(MainWindow, TheSpeedChoiceShowsAnyFactorAsked) {
+    const std::tuple<double, QString> cases[] = {
+        {0, "As fast as possible|Recorded pace,×10,×100,As fast as possible"},
+        {0.5, "×0.5|×0.5,Recorded pace,×10,×100,As fast as possible"},
+        {1000, "×1000|Recorded pace,×10,×100,×1000,As fast as possible"},
+    };
+    for (const auto& [factor, expected] : cases) {
+        frmMain w;
+        w.SetReplaySpeed(factor);
+        w.SetReplaySpeed(factor);
+        QStringList texts;
+        for (int i = 0; i < w.cmbSpeed()->count(); ++i) texts << w.cmbSpeed()->itemText(i);
+        EXPECT_EQ(w.cmbSpeed()->currentText() + "|" + texts.join(','), expected);
+        EXPECT_EQ(w.ReplaySpeed(), factor);
+    }
 }
 
 }  // namespace

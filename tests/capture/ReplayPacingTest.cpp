@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <algorithm>
 #include <tuple>
 
 #include "capture/CaptureCtrl.h"
@@ -71,6 +72,58 @@ TEST(ReplayPacing, LongGapsAreCutToTheLimitAndTheSkippedTimeReported) {
         EXPECT_NEAR(at.skippedSeconds, sum, 1e-3) << what;
         EXPECT_EQ(at.bytesRead, at.totalBytes) << what;
         EXPECT_GT(at.lastStamp, 999.0) << what;
+    }
+}
+
+// A change of pace mid-replay applies at once and from where the replay stands: the part
+// of a wait already spent counts at the old pace and the rest at the new one, so slowing
+// down neither stalls nor jumps ahead, and speeding up does not wait out a wait counted at
+// the old pace (not even a long gap kept whole). Every packet still arrives.
+TEST(ReplayPacing, AChangeOfPaceMidReplayGoesOnFromWhereItStands) {
+    const test::Bytes frame = test::Ethernet(test::Ipv4());
+    std::vector<test::TimedFrame> steady;  // 2 s of recording, a packet every 10 ms
+    for (int i = 0; i < 200; ++i) steady.push_back({3000 + 0.01 * i, frame});
+    const std::string even = test::WriteEthernetFile("even.pcap", steady);
+    const std::string night = test::WriteEthernetFile(
+        "night-kept.pcap", {{3000, frame}, {3000.05, frame}, {3000.05 + 20 * 3600, frame}});
+    struct Case {
+        const char* what;
+        std::string path;
+        double from, maxGap;
+        int after;  // packets delivered before the change
+        double to;
+    };
+    const Case cases[] = {
+        {"slowed from 10 to 1", even, 10, 1, 50, 1},
+        {"slowed from 100 to 10", even, 100, 1, 20, 10},
+        {"sped up from 1 to 100", even, 1, 1, 20, 100},
+        {"sped up from 1 to as fast as possible", even, 1, 1, 20, 0},
+        {"slowed from 10 to 1 while a cut gap is waited for", night, 10, 1, 2, 1},
+        {"sped up from 1 to 100 while a cut gap is waited for", night, 1, 5, 2, 100},
+        {"sped up while a long gap is kept whole", night, 1, 0, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PacedRun run(c.path, c.from, c.maxGap);
+        QElapsedTimer sinceLast;
+        run.capture.SetPacketHandler([&](const DecodedPacket&) {
+            ++run.frames;
+            sinceLast.start();
+        });
+        ASSERT_TRUE(run.capture.Start(nullptr));
+        ASSERT_TRUE(WaitUntil([&] { return run.frames >= c.after; }));
+        QElapsedTimer clock;
+        clock.start();
+        run.capture.SetReplaySpeed(c.to);
+        // Recorded time from the last packet delivered to the end, as the pace sees it.
+        const double toEnd = c.path == even ? (200 - run.frames) * 0.01 : c.maxGap;
+        const double left = std::max(0.0, toEnd - sinceLast.elapsed() / 1000.0 * c.from);
+        const double expected = c.to > 0 ? left / c.to : 0;
+        ASSERT_TRUE(WaitUntil([&] { return run.ended; }, 10000));
+        const double seconds = clock.elapsed() / 1000.0;
+        EXPECT_GE(seconds, expected * 0.9 - 0.1);
+        EXPECT_LE(seconds, expected + 0.35);
+        EXPECT_EQ(run.capture.Statistics().seen, c.path == even ? 200u : 3u);
     }
 }
 

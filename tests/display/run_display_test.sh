@@ -81,7 +81,7 @@ done
 check "the port-to-port plot shows drawn pixels ($drawn in class colours)" test "$drawn" -gt 500
 "$shot" save "$work/screen.png"
 # Arranging resizes the views, which empties their plots: after the drawing was seen.
-click_in "$main" 90 363  # "Arrange Windows"
+click_in "$main" 90 415  # "Arrange Windows", under the replay strip
 sleep 1
 check "after \"Arrange Windows\" the shown windows lie on the screen without overlap" windows_fit 1920 1080 tiled
 kill "${started_pids[@]}" 2>/dev/null; wait "${started_pids[@]}" 2>/dev/null; started_pids=()
