@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
                                    QStringLiteral("N"));
     const QCommandLineOption threads(
         QStringLiteral("threads"),
-        QStringLiteral("Draw on 1 thread, or 2 (the default with two cores or more)."),
+        QStringLiteral("Draw on 1 thread, or always on 2 (by default on 2 while that gains)."),
         QStringLiteral("N"));
     // Measurement hooks for the throughput benchmarks.
     QCommandLineOption probe(QStringLiteral("probe"),
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(records)) window.SetRecordsOutput(stdout);
     if (parser.isSet(threads)) {
-        window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"));
+        window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"), false);
     }
     window.SetReplaySpeed(factor);
     window.show();

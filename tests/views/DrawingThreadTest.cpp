@@ -83,7 +83,8 @@ std::vector<Record> Stream(int n) {
 // Guards the drawing thread: it must leave every picture exactly as drawing on one thread
 // does, through runs longer than its queue, window size changes and box texts set between
 // batches, while views change hands between the threads (long batches leave the drawing
-// thread behind, short ones let it catch up), and while the rainfall saves running images
+// thread behind, short ones let it catch up), while all the work comes back to this thread
+// and goes over again in the middle of batches, and while the rainfall saves running images
 // now and then (drawn on this thread then) with just as many saved.
 TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     QTemporaryDir dir;
@@ -117,6 +118,11 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
             if (at % 6000 == 4000) {
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
             }
+            if (at % 9000 == 2000) threaded.SetTakenBack(true);
+            if (at % 9000 == 5000) {
+                EXPECT_FALSE(threaded.Sharing());
+                threaded.SetTakenBack(false);
+            }
             direct.Plot(one.Views(), fields);
             threaded.Plot(two.Views(), fields);
         }
@@ -137,6 +143,61 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     EXPECT_EQ(one.bitData.snapshotCount(), two.bitData.snapshotCount());
     threaded.SetThreaded(false);
     context = saved;
+}
+
+// The hand-over judged from what stretches of work cost: wall time per CPU second of work
+// while shared and while drawing alone, phase by phase (a core busy elsewhere, then free).
+TEST(DrawingThread, WorkComesBackWhileSharingDoesNotGainAndGoesOverWhenItDoes) {
+    struct Phase {
+        double until;          // seconds
+        double shared, alone;  // wall per CPU second of work in either state
+    };
+    struct Case {
+        const char* name;
+        std::vector<Phase> phases;
+        int takeBacks;                   // how often the work came back
+        double leastShared, mostShared;  // fraction of the time shared
+        bool sharedAtEnd;
+    };
+    const Case cases[] = {
+        {"quiet machine", {{20, 0.55, 1.0}}, 0, 1.0, 1.0, true},
+        // Retries after 0.2, 0.4, ... 3.2 s, then every 3.2 s: 10 in 20 s, a few ms each.
+        {"a core busy all along", {{20, 1.1, 1.0}}, 10, 0.0, 0.02, false},
+        {"sharing gains too little", {{20, 0.93, 1.0}}, 10, 0.0, 0.02, false},
+        // A retry within 3.2 s of the core coming free; from then on shared.
+        {"busy, then free", {{5, 1.1, 1.0}, {20, 0.55, 1.0}}, 5, 0.6, 0.8, true},
+        // Shared again at the first retry after the core is free; busy again, retried after
+        // 0.2 s again, not after the longest interval seen before (6 take-backs, not 3).
+        {"free, busy, free, busy",
+         {{1, 0.55, 1}, {9, 1.1, 1}, {13, 0.55, 1}, {20, 1.1, 1}},
+         12,
+         0.15,
+         0.25,
+         false},
+        // A loaded machine where one thread gets only 2/3 of a core: sharing still gains.
+        {"everything slower", {{20, 1.2, 1.5}}, 1, 0.98, 1.0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HandOver handOver;
+        const double stretch = 0.004;  // a batch
+        double now = 0, shared = 0;
+        int takeBacks = 0;
+        std::size_t phase = 0;
+        for (int i = 0; now < c.phases.back().until; ++i) {
+            while (now >= c.phases[phase].until) ++phase;
+            const bool wasShared = handOver.Shared();
+            const double ratio = wasShared ? c.phases[phase].shared : c.phases[phase].alone;
+            now = (i + 1) * stretch;
+            if (wasShared) shared += stretch;
+            if (handOver.Add({stretch, stretch / ratio}, now) && wasShared) ++takeBacks;
+            EXPECT_LE(handOver.Retry(), HandOver::kLastRetry);
+        }
+        EXPECT_EQ(takeBacks, c.takeBacks);
+        EXPECT_GE(shared / now, c.leastShared - 1e-9);
+        EXPECT_LE(shared / now, c.mostShared + 1e-9);
+        EXPECT_EQ(handOver.Shared(), c.sharedAtEnd);
+    }
 }
 
 }  // namespace
