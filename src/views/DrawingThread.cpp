@@ -50,10 +50,11 @@ bool DrawingThread::RowsThere(const Views& v) {
            v.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
 }
 
-void DrawingThread::Draw(const Views& v, const Fields& f, int from, int to, bool scrolling,
-                         bool rows, bool onDrawingThread) {
+void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& numbers, int from,
+                         int to, bool scrolling, bool rows, bool onDrawingThread) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
+    const KnownAddresses known(f.sourceIP, numbers.source, f.dstIP, numbers.dst);
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
@@ -104,15 +105,17 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         Sync();  // a window made anew: the old one gets nothing more
         views_ = views;
     }
+    // Each address is converted once, for all the views.
+    const AddressNumbers numbers{AddressNumber(f.sourceIP), AddressNumber(f.dstIP)};
     if (!Threaded()) {
-        Draw(views_, f, 0, DrawingShare::kViews, true, true, false);
+        Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
     }
     if (adaptive_ && !stretch_) StartStretch();
     if (!handOver_.Shared() || !RecordRing::Fits(f)) {
         // Texts no address can be are drawn here, in their turn.
         Drain();
-        Draw(views_, f, 0, DrawingShare::kViews, true, true, false);
+        Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
     }
     const int steps = share_.Steps();
@@ -122,9 +125,10 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         rowsThere_ = rowsThere;
     }
     while (ring_.Full()) Drain();
-    ring_.Push(f, rowsThere);
+    ring_.Push(f, numbers, rowsThere);
     const int here = DrawingShare::ViewsHere(steps);
-    Draw(views_, f, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere, false);
+    Draw(views_, f, numbers, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere,
+         false);
 }
 
 void DrawingThread::Drain() {
@@ -184,7 +188,7 @@ void DrawingThread::Run() {
         const std::int64_t start = CpuNow();
         for (; tail != head; ++tail) {
             const RecordRing::Taken t = ring_.At(tail);
-            Draw(views, t.fields, 0, mine, true, t.rows, true);
+            Draw(views, t.fields, t.numbers, 0, mine, true, t.rows, true);
             // Hand back in steps, so the other thread's wait for room ends early.
             if ((tail & 255) == 255 && tail + 1 != head) ring_.Release(tail + 1);
         }

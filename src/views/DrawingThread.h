@@ -75,8 +75,8 @@ class DrawingThread {
     // Draws the parallel views from..to-1 of the six, in their fixed order, then with
     // scrolling the time sequence and running port plot, and with rows the waterfall and
     // rainfall; on the calling thread also the body view, between those two.
-    static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling,
-                     bool rows, bool onDrawingThread);
+    static void Draw(const Views& views, const Fields& f, const AddressNumbers& numbers, int from,
+                     int to, bool scrolling, bool rows, bool onDrawingThread);
     // Whether the waterfall and rainfall can be drawn on the drawing thread: only the calling
     // thread saves running images, and the rainfall's row must fit the bytes a record carries.
     static bool RowsThere(const Views& views);
