@@ -87,24 +87,63 @@ struct Down {
 // column crosses into the next strip, so the line goes in steps of eight pixels between
 // such crossings, each pixel at a fixed offset from the step's first: a shift, perhaps a
 // load, and a store.
-// Kept out of line: inlined, its loop would share the registers of the line's set-up.
+// The shift that takes a position to its whole steps (48) comes as a value the compiler
+// cannot see through: with BMI2 that makes it one three-operand shift per pixel instead of
+// a copy and a shift.
 template <int Dir, int Near, typename Major, typename Minor>
-[[gnu::noinline]] void TileRun(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m,
-                               std::int64_t s, std::uint8_t number) {
+[[gnu::always_inline]] inline void TileRunBody(std::uint8_t* tiles, Major major, Minor minor, int n,
+                                               std::int64_t m, std::int64_t s, std::uint8_t number,
+                                               int whole) {
     tiles += minor.Base();
     int i = 0;
     const int c = major.at;
     const int lead =
         !Major::kJumps ? 0 : std::min(n, Dir > 0 ? (8 - (c & 7)) & 7 : ((c & 7) + 1) & 7);
-    for (; i < lead; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
+    for (; i < lead; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> whole)] = number;
     for (; i + 8 <= n; i += 8) {
         std::uint8_t* tile = tiles + major.Base() + major(Dir * i);
         [&]<int... K>(std::integer_sequence<int, K...>) {
-            ((tile[Dir * Near * K + minor(m >> 48)] = number, m += s), ...);
+            ((tile[Dir * Near * K + minor(m >> whole)] = number, m += s), ...);
         }
         (std::make_integer_sequence<int, 8>{});
     }
-    for (; i < n; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
+    for (; i < n; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> whole)] = number;
+}
+
+// Kept out of line: inlined, its loop would share the registers of the line's set-up.
+template <int Dir, int Near, typename Major, typename Minor>
+[[gnu::noinline]] void TileRun(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m,
+                               std::int64_t s, std::uint8_t number) {
+    TileRunBody<Dir, Near>(tiles, major, minor, n, m, s, number, 48);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+template <int Dir, int Near, typename Major, typename Minor>
+[[gnu::noinline, gnu::target("bmi2")]] void TileRunBmi2(std::uint8_t* tiles, Major major,
+                                                        Minor minor, int n, std::int64_t m,
+                                                        std::int64_t s, std::uint8_t number) {
+    int whole = 48;
+    asm("" : "+r"(whole));
+    TileRunBody<Dir, Near>(tiles, major, minor, n, m, s, number, whole);
+}
+
+bool HasBmi2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") != 0;
+    }();
+    return has;
+}
+#endif
+
+// The walk for a line's direction, the quickest this processor has.
+template <int Dir, int Near, typename Major, typename Minor>
+void TileWalk(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m, std::int64_t s,
+              std::uint8_t number) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasBmi2()) return TileRunBmi2<Dir, Near>(tiles, major, minor, n, m, s, number);
+#endif
+    TileRun<Dir, Near>(tiles, major, minor, n, m, s, number);
 }
 
 }  // namespace
@@ -330,13 +369,13 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
                 const auto n = static_cast<std::uint8_t>(number);
                 std::uint8_t* t = tiles_.data();
                 if (shallow) {
-                    (sx > 0 ? TileRun<1, 1, Across, Down>
-                            : TileRun<-1, 1, Across, Down>)(t, Across{tileX_.data(), x}, Down{y},
-                                                            dMajor, m, ms, n);
+                    (sx > 0 ? TileWalk<1, 1, Across, Down>
+                            : TileWalk<-1, 1, Across, Down>)(t, Across{tileX_.data(), x}, Down{y},
+                                                             dMajor, m, ms, n);
                 } else {
-                    (sy > 0 ? TileRun<1, 8, Down, Across>
-                            : TileRun<-1, 8, Down, Across>)(t, Down{y}, Across{tileX_.data(), x},
-                                                            dMajor, m, ms, n);
+                    (sy > 0 ? TileWalk<1, 8, Down, Across>
+                            : TileWalk<-1, 8, Down, Across>)(t, Down{y}, Across{tileX_.data(), x},
+                                                             dMajor, m, ms, n);
                 }
                 return;
             }
