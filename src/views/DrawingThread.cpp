@@ -45,9 +45,13 @@ void DrawingThread::SetThreaded(bool threaded) {
     worker_.join();
 }
 
-bool DrawingThread::RowsThere(const Views& v) {
-    return !v.waterfall->SavesRunningImages() && !v.bitData->SavesRunningImages() &&
-           v.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
+bool DrawingThread::RowsThere() {
+    if (!rowsFitKnown_) {
+        rowsFit_ = views_.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
+        rowsFitKnown_ = true;
+    }
+    return !views_.waterfall->SavesRunningImages() && !views_.bitData->SavesRunningImages() &&
+           rowsFit_;
 }
 
 void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& numbers, int from,
@@ -104,6 +108,7 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
     if (views != views_) {
         Sync();  // a window made anew: the old one gets nothing more
         views_ = views;
+        rowsFitKnown_ = false;
     }
     // Each address is converted once, for all the views.
     const AddressNumbers numbers{AddressNumber(f.sourceIP), AddressNumber(f.dstIP)};
@@ -119,7 +124,7 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         return;
     }
     const int steps = share_.Steps();
-    const bool rowsThere = !DrawingShare::RowsHere(steps) && RowsThere(views_);
+    const bool rowsThere = !DrawingShare::RowsHere(steps) && RowsThere();
     if (rowsThere != rowsThere_) {
         Drain();
         rowsThere_ = rowsThere;
@@ -138,6 +143,7 @@ void DrawingThread::Drain() {
 }
 
 void DrawingThread::Sync() {
+    rowsFitKnown_ = false;  // the windows may change now
     if (!Threaded()) return;
     Drain();
     if (stretch_) EndStretch();

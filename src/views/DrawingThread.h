@@ -79,7 +79,7 @@ class DrawingThread {
                      int to, bool scrolling, bool rows, bool onDrawingThread);
     // Whether the waterfall and rainfall can be drawn on the drawing thread: only the calling
     // thread saves running images, and the rainfall's row must fit the bytes a record carries.
-    static bool RowsThere(const Views& views);
+    bool RowsThere();
     void Run();
     // Waits for the drawing thread; lets a view change hands.
     void Drain();
@@ -94,6 +94,12 @@ class DrawingThread {
     // Where the last record's waterfall and rainfall went: a change waits for the drawing
     // thread, so that their rows stay in order.
     bool rowsThere_ = false;
+    // Whether the rainfall's width fits the bytes a record carries, as of the last Sync: the
+    // width changes only with the window's layout, which waits for a Sync, and looking at it
+    // for every record would take its cache line from the drawing thread, which writes
+    // beside it.
+    bool rowsFit_ = false;
+    bool rowsFitKnown_ = false;
     bool adaptive_ = true;
     HandOver handOver_;
     bool stretch_ = false;  // records came since the last Sync
