@@ -3,7 +3,7 @@
 # Prints figures; it is not a test. Usage:
 #   bash bench/throughput.sh [files|live|memory|responsive|contention|all]   (default: all)
 # REPEATS (default 3) sets how many runs each figure is the median of. The generated
-# capture files (about 1.5 GB) are kept in build/bench/load for the next run; LOAD names
+# capture files (about 2.7 GB) are kept in build/bench/load for the next run; LOAD names
 # another folder that holds them (mixed.pcap, small.pcap, worst.pcap), BUILD another
 # release tree.
 set -euo pipefail
@@ -39,28 +39,36 @@ rate_of() {  # n command...
   awk -v n="$n" -v a="$start" -v b="$end" 'BEGIN {printf "%.0f\n", n / (b - a)}'
 }
 
+# The monitored host of a generated capture: mixed6 carries its traffic over IPv6.
+monitor_of() {  # name
+  if [ "$1" = mixed6 ]; then echo 2001:db8:1::65; else echo 192.168.1.101; fi
+}
+
 lumeno_rate() {  # file [options]
-  local file=$1
+  local file=$1 name
   shift
-  "$lumeno" --headless --monitor 192.168.1.101 --snapshot-dir "$load/snapshots" "$@" "$file" |
-    awk '/^  rate/ {print $2}'
+  name=$(basename "$file" .pcap)
+  "$lumeno" --headless --monitor "$(monitor_of "$name")" --snapshot-dir "$load/snapshots" "$@" \
+    "$file" | awk '/^  rate/ {print $2}'
 }
 
 files() {
   make_file mixed 2000000 mixed.pcap
   make_file small 2000000 small.pcap
   make_file worst 2000000 worst.pcap
+  make_file mixed6 2000000 mixed6.pcap
   echo
   echo "End to end, 2,000,000 packets per file, median of $repeats runs (packets/s)"
   printf '%-28s %12s %12s %12s %12s %10s %10s\n' file "lumeno" "1 thread" tcpdump tshark \
     "/tcpdump" "x tshark"
-  for name in mixed small worst; do
-    local f=$load/$name.pcap l=() one=() td=() ts=()
+  for name in mixed small worst mixed6; do
+    local f=$load/$name.pcap l=() one=() td=() ts=() ip=ip
+    [ "$name" = mixed6 ] && ip=ipv6
     for _ in $(seq "$repeats"); do
       l+=("$(lumeno_rate "$f")")
       one+=("$(lumeno_rate "$f" --threads 1)")
       td+=("$(rate_of 2000000 tcpdump -r "$f" -w /dev/null)")
-      ts+=("$(rate_of 2000000 tshark -r "$f" -T fields -e ip.src -e ip.dst -e tcp.srcport \
+      ts+=("$(rate_of 2000000 tshark -r "$f" -T fields -e $ip.src -e $ip.dst -e tcp.srcport \
         -e udp.srcport)")
     done
     local ml m1 mtd mts

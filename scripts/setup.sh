@@ -13,6 +13,7 @@ packages=(
   fonts-dejavu-core
   iproute2 libcap2-bin
   xvfb xdotool x11-utils
+  openssh-server openssh-client tcpdump tshark
   "$@"
 )
 

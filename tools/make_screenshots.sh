@@ -14,7 +14,10 @@ shot="$build/tools/screenshot/lumeno-screenshot"
 source tests/display/XServer.sh
 work=$(mktemp -d)
 start_x_server "$work" 1920x1400x24 || { echo "Xvfb cannot start: $(cat "$work/xvfb.log")" >&2; exit 1; }
-"$build/src/lumeno" --speed 4 --snapshot-dir "$work" >"$work/log" 2>&1 &
+# The images' folder the window shows: the same on every machine.
+images=/tmp/lumeno-images
+mkdir -p "$images"
+"$build/src/lumeno" --speed 4 --snapshot-dir "$images" >"$work/log" 2>&1 &
 started_pids+=($!)
 main=$(window_named "$("$build/src/lumeno" --version | tr -d '\n')")
 [ -n "$main" ] || { cat "$work/log" >&2; exit 1; }
@@ -26,8 +29,9 @@ done
 # The custom view draws only what its boxes name: the sample's monitored host.
 custom=$(window_named "IP to IP Custom")
 xdotool mousemove --window "$custom" 280 40 click 1 type 192.168.1.101
-# The sample as the adapter, then Start; a quarter of its minute at four times the pace.
-xdotool windowraise "$main" mousemove --window "$main" 380 18 click 1 key ctrl+a type "$PWD/samples/sample.pcap"
+# The sample as the adapter, by its path relative to the repository where the program
+# runs, then Start; a quarter of its minute at four times the pace.
+xdotool windowraise "$main" mousemove --window "$main" 380 18 click 1 key ctrl+a type "samples/sample.pcap"
 xdotool key Escape  # closes the list's completion, should it have opened
 sleep 0.4
 click_in "$main" 40 76
@@ -54,4 +58,4 @@ save bit_rainfall "bit Rainfall"
 save waterfall "Lumeno Packet Length"
 save headers "Lumeno Packet Headers"
 save body "Lumeno Packet Body"
-rm -rf "$work"
+rm -rf "$work" "$images"

@@ -11,6 +11,7 @@ struct HeadlessOptions {
     bool live = false;             // capture on the adapter for `seconds`
     double seconds = 0;            // live: how long; 0 until interrupted
     int loops = 1;                 // a file is replayed this many times over
+    bool keepPace = false;         // replay at the window's pace, not as fast as possible
     bool summaryToStderr = false;  // standard output carries the packet records
     // Measures the event loop while it runs: the longest time without a timer event, and
     // with stopAfter > 0 how long a Stop asked for after that many seconds takes.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/HeadlessRun.h"
+#include "app/SourcePath.h"
 #include "app/frmMain.h"
 
 namespace {
@@ -98,6 +99,13 @@ int main(int argc, char** argv) {
         QStringLiteral("threads"),
         QStringLiteral("Draw on 1 thread, or always on 2 (by default on 2 while that gains)."),
         QStringLiteral("N"));
+    const QCommandLineOption maxGap(
+        QStringLiteral("max-gap"),
+        QStringLiteral("Replay: cut longer gaps between packets to SECONDS (default 1; 0: keep)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption write(
+        QStringLiteral("write"), QStringLiteral("Also write every frame read to the pcapng FILE."),
+        QStringLiteral("FILE"));
     // Measurement hooks for the throughput benchmarks.
     QCommandLineOption probe(QStringLiteral("probe"),
                              QStringLiteral("Report the longest event-loop gap."));
@@ -108,6 +116,15 @@ int main(int argc, char** argv) {
     probeStop.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({replay, speed, monitor, filter, snapshotDir, headless, records, captureOn,
                        seconds, loops, threads, probe, probeStop});
+    // Images: annotated ones beside the snapshots, and the snapshots' format.
+    const QCommandLineOption annotated(
+        QStringLiteral("annotated"),
+        QStringLiteral("With the snapshots, save each view's annotated image (PNG)."));
+    const QCommandLineOption imageFormat(QStringLiteral("image-format"),
+                                         QStringLiteral("Snapshots as bmp (default) or png."),
+                                         QStringLiteral("FORMAT"), QStringLiteral("bmp"));
+    parser.addOptions({annotated, imageFormat});
+    parser.addOptions({maxGap, write});
     parser.process(app);
 
     QString file = parser.value(replay);
@@ -126,7 +143,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    double gapLimit = 1;
+    if (parser.isSet(maxGap)) {
+        bool ok = false;
+        gapLimit = parser.value(maxGap).toDouble(&ok);
+        if (!ok || !(gapLimit >= 0) || gapLimit > 24 * 3600) {
+            std::fprintf(stderr,
+                         "lumeno: --max-gap takes a number of seconds (0: no limit), "
+                         "not '%s'\n",
+                         qPrintable(parser.value(maxGap)));
+            return 2;
+        }
+    }
     lumeno::HeadlessOptions run;
+    // A headless replay runs as fast as possible unless a pace is asked for.
+    run.keepPace = parser.isSet(speed) || parser.isSet(maxGap);
     run.live = parser.isSet(captureOn);
     run.source = run.live ? parser.value(captureOn) : file;
     run.summaryToStderr = parser.isSet(records);
@@ -174,7 +205,42 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const QString format = parser.value(imageFormat).toLower();
+    if (format != QStringLiteral("bmp") && format != QStringLiteral("png")) {
+        std::fprintf(stderr, "lumeno: --image-format takes bmp or png, not '%s'\n",
+                     qPrintable(parser.value(imageFormat)));
+        return 2;
+    }
+
+    // FILE is always a capture file: a name that is no path is not quietly taken for the
+    // adapter of that name.
+    QString fileProblem;
+    if (!file.isEmpty() && !run.live && !lumeno::IsStreamName(file)) {
+        fileProblem = lumeno::PathProblem(file);
+        if (!fileProblem.isEmpty() && lumeno::CheckPath(file).kind == lumeno::PathKind::kMissing) {
+            const QString adapter = file.contains(QLatin1Char('/')) ? QStringLiteral("NAME") : file;
+            // In the window the adapter list is the way; headless, the option.
+            fileProblem += parser.isSet(headless)
+                               ? QStringLiteral(
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter use --headless --capture-on %1 "
+                                     "--seconds S")
+                                     .arg(adapter)
+                               : QStringLiteral(
+                                     ". FILE is a capture file; to capture on an "
+                                     "adapter choose it in the adapter list, or use "
+                                     "--headless --capture-on %1 --seconds S")
+                                     .arg(adapter);
+        }
+        if (!fileProblem.isEmpty()) {
+            std::fprintf(stderr, "lumeno: %s\n", qPrintable(fileProblem));
+            if (parser.isSet(headless)) return 1;
+        }
+    }
+
     lumeno::frmMain window;
+    window.SetImageFormat(format);
+    window.SetAnnotatedWithSnapshots(parser.isSet(annotated));
     if (parser.isSet(monitor)) window.txtIP()->setText(parser.value(monitor));
     if (parser.isSet(filter)) {
         if (QString why; !window.Capture().SetFilter(parser.value(filter), &why)) {
@@ -191,12 +257,19 @@ int main(int argc, char** argv) {
         window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"), false);
     }
     window.SetReplaySpeed(factor);
+    window.Capture().SetMaxGap(gapLimit);
+    if (parser.isSet(write)) window.Capture().SetWriteFile(parser.value(write));
     window.show();
 
     if (parser.isSet(headless)) return lumeno::RunHeadless(window, run);
-    if (!file.isEmpty()) {
+    if (!fileProblem.isEmpty()) {
+        window.ShowMessage(fileProblem);
+    } else if (lumeno::IsStreamName(file)) {
         window.cmbInterface()->setEnabled(true);
         window.cmbInterface()->setEditText(file);
+        window.StartCapture();
+    } else if (!file.isEmpty()) {
+        window.ChooseFile(file);
         window.StartCapture();
     }
     return app.exec();

@@ -9,12 +9,31 @@ namespace lumeno {
 namespace {
 
 constexpr std::uint16_t kEtherIPv4 = 0x0800;
+constexpr std::uint16_t kEtherIPv6 = 0x86DD;
 constexpr std::uint16_t kEtherVlan = 0x8100;
 constexpr std::uint16_t kEtherQinQ = 0x88A8;
 constexpr std::uint16_t kEtherQinQOld = 0x9100;
 constexpr std::uint32_t kFamilyInet = 2;  // AF_INET on every system that writes these
+// AF_INET6 differs: Linux 10, NetBSD and OpenBSD 24, FreeBSD and DragonFly 28, macOS 30.
+constexpr std::uint32_t kFamiliesInet6[] = {10, 24, 28, 30};
 constexpr std::uint8_t kIpTCP = 6;
 constexpr std::uint8_t kIpUDP = 17;
+
+// IPv6 next-header values the chain walk knows.
+constexpr std::uint8_t kHopByHop = 0;
+constexpr std::uint8_t kRouting = 43;
+constexpr std::uint8_t kFragment = 44;
+constexpr std::uint8_t kAuthentication = 51;
+constexpr std::uint8_t kDestinationOptions = 60;
+constexpr std::uint8_t kMobility = 135;
+constexpr std::uint8_t kHostIdentity = 139;
+constexpr std::uint8_t kShim6 = 140;
+constexpr std::uint8_t kExperimental1 = 253;
+constexpr std::uint8_t kExperimental2 = 254;
+constexpr std::size_t kIPv6HeaderLen = 40;
+// Real chains hold a handful of headers; a crafted one longer than this is given up on
+// rather than walked through a whole jumbo frame eight bytes at a time.
+constexpr int kMaxExtensionHeaders = 16;
 
 bool IsVlanTag(std::uint16_t etherType) {
     return etherType == kEtherVlan || etherType == kEtherQinQ || etherType == kEtherQinQOld;
@@ -60,7 +79,82 @@ void DecodeIPv4(const ByteReader& frame, std::size_t offset, DecodedPacket& out)
     out.destinationPort = destinationPort;
 }
 
-// Follows an EtherType, through any stack of VLAN tags behind the header, to IPv4.
+// Headers whose length is their second byte in 8-byte units, not counting the first 8.
+bool HasStandardLength(std::uint8_t header) {
+    switch (header) {
+        case kHopByHop:
+        case kRouting:
+        case kDestinationOptions:
+        case kMobility:
+        case kHostIdentity:
+        case kShim6:
+        case kExperimental1:
+        case kExperimental2:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Decodes the IPv6 header at offset, walks its extension headers and takes the TCP or UDP
+// ports behind them. ESP, "no next header" and anything unknown end the walk as another
+// protocol, as does a fragment other than the first.
+void DecodeIPv6(const ByteReader& frame, std::size_t offset, DecodedPacket& out) {
+    std::uint8_t version = 0;
+    if (!frame.u8(offset, version) || (version >> 4) != 6) return;
+    std::uint16_t payloadLen = 0;
+    std::uint8_t next = 0;
+    std::span<const std::uint8_t> source, destination;
+    if (!frame.u16be(offset + 4, payloadLen) || !frame.u8(offset + 6, next) ||
+        !frame.bytes(offset + 8, 16, source) || !frame.bytes(offset + 24, 16, destination)) {
+        return;
+    }
+    // As for IPv4's total length: the datagram ends where the payload length says, or at
+    // the end of the capture if that comes first. A payload length of 0 is a jumbogram or
+    // what segmentation offload leaves behind: the capture then is the datagram.
+    const ByteReader datagram =
+        payloadLen != 0 ? frame.prefix(offset + kIPv6HeaderLen + payloadLen) : frame;
+    std::size_t at = offset + kIPv6HeaderLen;
+    for (int headers = 0; next != kIpTCP && next != kIpUDP; ++headers) {
+        if (headers == kMaxExtensionHeaders) return;
+        std::uint8_t following = 0, length = 0;
+        if (!datagram.u8(at, following) || !datagram.u8(at + 1, length)) return;
+        if (HasStandardLength(next)) {
+            at += (std::size_t{length} + 1) * 8;
+        } else if (next == kFragment) {
+            std::uint16_t offsetFlags = 0;
+            if (!datagram.u16be(at + 2, offsetFlags)) return;
+            if ((offsetFlags >> 3) != 0) return;  // a later fragment has no ports
+            at += 8;
+        } else if (next == kAuthentication) {
+            at += (std::size_t{length} + 2) * 4;
+        } else {
+            return;
+        }
+        next = following;
+    }
+    std::uint16_t sourcePort = 0, destinationPort = 0;
+    if (!datagram.u16be(at, sourcePort) || !datagram.u16be(at + 2, destinationPort)) return;
+
+    out.protocolKind = next == kIpTCP ? kProtocolTCP : kProtocolUDP;
+    FormatIPv6(source.first<16>(), out.sourceIP);
+    FormatIPv6(destination.first<16>(), out.destinationIP);
+    out.sourcePort = sourcePort;
+    out.destinationPort = destinationPort;
+}
+
+// Raw IP: the version nibble says which.
+void DecodeRawIP(const ByteReader& frame, DecodedPacket& out) {
+    std::uint8_t version = 0;
+    if (!frame.u8(0, version)) return;
+    if ((version >> 4) == 6) {
+        DecodeIPv6(frame, 0, out);
+    } else {
+        DecodeIPv4(frame, 0, out);
+    }
+}
+
+// Follows an EtherType, through any stack of VLAN tags behind the header, to IPv4 or IPv6.
 void DecodeEtherType(const ByteReader& frame, std::size_t typeOffset, std::size_t offset,
                      DecodedPacket& out) {
     std::uint16_t etherType = 0;
@@ -70,7 +164,11 @@ void DecodeEtherType(const ByteReader& frame, std::size_t typeOffset, std::size_
         if (!frame.u16be(offset + 2, etherType)) return;
         offset += 4;
     }
-    if (etherType == kEtherIPv4) DecodeIPv4(frame, offset, out);
+    if (etherType == kEtherIPv4) {
+        DecodeIPv4(frame, offset, out);
+    } else if (etherType == kEtherIPv6) {
+        DecodeIPv6(frame, offset, out);
+    }
 }
 
 void SetMac(const ByteReader& frame, std::size_t offset, MacText& out) {
@@ -96,7 +194,16 @@ void DecodeCooked(const ByteReader& frame, unsigned addrLen, std::size_t addrOff
 void DecodeLoopback(const ByteReader& frame, DecodedPacket& out) {
     std::uint32_t big = 0, little = 0;
     if (!frame.u32be(0, big) || !frame.u32le(0, little)) return;
-    if (big == kFamilyInet || little == kFamilyInet) DecodeIPv4(frame, 4, out);
+    if (big == kFamilyInet || little == kFamilyInet) {
+        DecodeIPv4(frame, 4, out);
+        return;
+    }
+    for (std::uint32_t family : kFamiliesInet6) {
+        if (big == family || little == family) {
+            DecodeIPv6(frame, 4, out);
+            return;
+        }
+    }
 }
 
 void AppendDecimal(unsigned value, IpText& out) {
@@ -105,15 +212,33 @@ void AppendDecimal(unsigned value, IpText& out) {
     out.push_back(static_cast<char>('0' + value % 10));
 }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// A group in hexadecimal without leading zeros.
+void AppendGroup(unsigned group, IpText& out) {
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        const unsigned digit = (group >> shift) & 0xF;
+        started = started || digit != 0 || shift == 0;
+        if (started) out.push_back(kHexDigits[digit]);
+    }
+}
+
+void AppendDottedQuad(std::span<const std::uint8_t, 4> octets, IpText& out) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i) out.push_back('.');
+        AppendDecimal(octets[i], out);
+    }
+}
+
 }  // namespace
 
 void FormatMac(std::span<const std::uint8_t, 6> mac, MacText& out) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out.clear();
     for (std::size_t i = 0; i < 6; ++i) {
         if (i) out.push_back(':');
-        out.push_back(kHex[mac[i] >> 4]);
-        out.push_back(kHex[mac[i] & 0x0F]);
+        out.push_back(kHexDigits[mac[i] >> 4]);
+        out.push_back(kHexDigits[mac[i] & 0x0F]);
     }
 }
 
@@ -122,6 +247,44 @@ void FormatIPv4(std::uint32_t address, IpText& out) {
     for (int shift = 24; shift >= 0; shift -= 8) {
         if (shift != 24) out.push_back('.');
         AppendDecimal((address >> shift) & 0xFF, out);
+    }
+}
+
+void FormatIPv6(std::span<const std::uint8_t, 16> address, IpText& out) {
+    unsigned groups[8];
+    for (std::size_t i = 0; i < 8; ++i)
+        groups[i] = (unsigned{address[2 * i]} << 8) | address[2 * i + 1];
+    if (groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 && groups[4] == 0 &&
+        groups[5] == 0xFFFF) {
+        out.assign("::ffff:");
+        AppendDottedQuad(address.last<4>(), out);
+        return;
+    }
+    out.clear();
+    // The longest run of zero groups, the first of equal ones; a single zero group stays.
+    int bestStart = -1, bestLength = 1;
+    for (int i = 0; i < 8;) {
+        if (groups[i] != 0) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        while (end < 8 && groups[end] == 0) ++end;
+        if (end - i > bestLength) {
+            bestStart = i;
+            bestLength = end - i;
+        }
+        i = end;
+    }
+    for (int i = 0; i < 8; ++i) {
+        if (i == bestStart) {
+            out.push_back(':');
+            out.push_back(':');
+            i += bestLength - 1;
+            continue;
+        }
+        if (i != 0 && i != bestStart + bestLength) out.push_back(':');
+        AppendGroup(groups[i], out);
     }
 }
 
@@ -162,8 +325,13 @@ void DecodeFrame(int linkType, std::span<const std::uint8_t> bytes, std::uint32_
         case linktype::kRaw:
         case linktype::kRawOpenBSD:
         case linktype::kRawLinktype:
+            DecodeRawIP(frame, out);
+            break;
         case linktype::kIPv4:
             DecodeIPv4(frame, 0, out);
+            break;
+        case linktype::kIPv6:
+            DecodeIPv6(frame, 0, out);
             break;
         case linktype::kNull:
         case linktype::kLoop:
@@ -175,6 +343,24 @@ void DecodeFrame(int linkType, std::span<const std::uint8_t> bytes, std::uint32_
     if (out.protocolKind == kProtocolOther) {
         // Keep "another protocol" free of half-decoded fields.
         out.sourcePort = out.destinationPort = 0;
+    }
+}
+
+bool DecodesLinkType(int linkType) {
+    switch (linkType) {
+        case linktype::kEthernet:
+        case linktype::kLinuxSll:
+        case linktype::kLinuxSll2:
+        case linktype::kRaw:
+        case linktype::kRawOpenBSD:
+        case linktype::kRawLinktype:
+        case linktype::kIPv4:
+        case linktype::kIPv6:
+        case linktype::kNull:
+        case linktype::kLoop:
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -22,6 +22,7 @@ inline constexpr int kRawLinktype = 101;  // LINKTYPE_RAW, should a file report 
 inline constexpr int kLoop = 108;         // OpenBSD loopback, family in network byte order
 inline constexpr int kLinuxSll = 113;
 inline constexpr int kIPv4 = 228;
+inline constexpr int kIPv6 = 229;
 inline constexpr int kLinuxSll2 = 276;
 }  // namespace linktype
 
@@ -33,21 +34,27 @@ struct DecodedPacket {
     std::int32_t protocolKind = kProtocolOther;
     MacText sourceMAC;  // empty where the link layer carries none
     MacText destinationMAC;
-    IpText sourceIP;  // dotted decimal; set for TCP and UDP only
+    IpText sourceIP;  // dotted decimal or RFC 5952 text; set for TCP and UDP only
     IpText destinationIP;
     std::int32_t sourcePort = 0;
     std::int32_t destinationPort = 0;
     std::uint32_t wireLength = 0;  // length on the wire, for statistics only
 };
 
-// Decodes a frame of the given link type. Anything that is not a whole IPv4 header with
-// both TCP or UDP ports inside the captured bytes comes out as kProtocolOther: a short or
-// malformed frame is never guessed at.
+// Decodes a frame of the given link type. Anything that is not a whole IPv4 or IPv6 header
+// (with its extension headers) and both TCP or UDP ports inside the captured bytes comes
+// out as kProtocolOther: a short or malformed frame is never guessed at. Tunnels are not
+// entered: the outermost IP header decides.
 void DecodeFrame(int linkType, std::span<const std::uint8_t> bytes, std::uint32_t wireLength,
                  DecodedPacket& out);
+// Whether DecodeFrame reads frames of this link type at all.
+bool DecodesLinkType(int linkType);
 
 // Text forms used by the decoder, exposed for tests and tools.
 void FormatMac(std::span<const std::uint8_t, 6> mac, MacText& out);
 void FormatIPv4(std::uint32_t address, IpText& out);
+// RFC 5952: lower case, no leading zeros, the longest run of two or more zero groups
+// (the first on a tie) as "::", and IPv4-mapped addresses as ::ffff:a.b.c.d.
+void FormatIPv6(std::span<const std::uint8_t, 16> address, IpText& out);
 
 }  // namespace lumeno

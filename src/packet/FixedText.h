@@ -33,6 +33,9 @@ class FixedText {
 };
 
 using MacText = FixedText<17>;  // "00:1a:2b:3c:4d:5e"
-using IpText = FixedText<15>;   // "255.255.255.255"
+// The longest text an IPv6 address can be given in, e.g.
+// "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"; ours are at most 39 characters.
+inline constexpr std::size_t kIpTextCapacity = 45;
+using IpText = FixedText<kIpTextCapacity>;
 
 }  // namespace lumeno

@@ -5,6 +5,8 @@
 #include <QLabel>
 
 #include "views/WindowKit.h"
+#include "views/WindowPlacement.h"
+#include "views/WrappingButton.h"
 
 namespace lumeno {
 
@@ -47,7 +49,8 @@ frmSettings::frmSettings()
     lblSettings->setFont(UiFont(FontRole::Verdana, 9));
 
     for (int k = 0; k < 5; ++k) {
-        buttons_[k] = new QPushButton(QString::fromLatin1(kSlots[k].caption), this);
+        // Captions wider than these narrow buttons ("Background Color") wrap, not clip.
+        buttons_[k] = new WrappingButton(QString::fromLatin1(kSlots[k].caption), this);
         buttons_[k]->setObjectName(QStringLiteral("Command%1").arg(k + 1));
         buttons_[k]->setGeometry(TwipsRect(120, kSlots[k].top, 1215, 495));
         // The dialog font of these narrow buttons; the fallback family runs wider.
@@ -69,6 +72,14 @@ frmSettings::frmSettings()
     setTabOrder(buttons_[2], buttons_[3]);
     setTabOrder(buttons_[3], buttons_[4]);
     setTabOrder(buttons_[4], btnDone_);
+}
+
+void frmSettings::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FitOnScreen(*this);
+    }
 }
 
 void frmSettings::SetFill(int index, Rgb color) {

@@ -42,6 +42,8 @@ class frmSettings : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The first showing keeps the window on the screen.
+    void showEvent(QShowEvent* event) override;
 
   private:
     void SetFill(int index, Rgb color);
@@ -53,6 +55,7 @@ class frmSettings : public QWidget {
     ColorChooser chooser_ = &frmSettings::PlatformChooser;
     std::function<void()> applyBackground_;
     bool closedByUser_ = false;
+    bool shownOnce_ = false;
 };
 
 // Copies the swatch colours into the colour variables.

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 
 #include "views/WindowKit.h"
+#include "views/WindowPlacement.h"
 
 namespace lumeno {
 
@@ -30,6 +31,7 @@ frmVisTxtSettings::frmVisTxtSettings()
     SetFormBackground(*this);
     setFixedSize(Twips(2130), Twips(4590));
     move(Twips(11580), Twips(5085));
+    FitOnScreen(*this);
     const QFont verdana = UiFont(FontRole::Verdana, 8.25);
     label1_ = new QLabel(QStringLiteral("Display"), this);
     label1_->setObjectName(QStringLiteral("Label1"));
@@ -55,6 +57,32 @@ frmVisTxtSettings::frmVisTxtSettings()
 }
 
 void frmVisTxtSettings::closeEvent(QCloseEvent* event) {
+    closedByUser_ = true;
+    event->accept();
+}
+
+frmVisTxtBodySettings::frmVisTxtBodySettings()
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+    setWindowTitle(QStringLiteral("Packet Body Settings"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    SetFormBackground(*this);
+    setFixedSize(Twips(2130), Twips(1560));
+    const QFont verdana = UiFont(FontRole::Verdana, 8.25);
+    chkAlignRows_ = new QCheckBox(QStringLiteral("Align rows"), this);
+    chkAlignRows_->setObjectName(QStringLiteral("chkAlignRows"));
+    chkAlignRows_->setGeometry(TwipsRect(120, 240, 1815, 255));
+    chkAlignRows_->setFont(verdana);
+    chkAlignRows_->setToolTip(
+        QStringLiteral("Show the same bytes on each line of both boxes, with their offset"));
+    btnDone_ = new QPushButton(QStringLiteral("Done"), this);
+    btnDone_->setObjectName(QStringLiteral("btnDone"));
+    btnDone_->setGeometry(TwipsRect(840, 840, 1215, 495));
+    connect(btnDone_, &QPushButton::clicked, this, &QWidget::hide);
+    setTabOrder(chkAlignRows_, btnDone_);
+}
+
+void frmVisTxtBodySettings::closeEvent(QCloseEvent* event) {
     closedByUser_ = true;
     event->accept();
 }

@@ -33,4 +33,25 @@ class frmVisTxtSettings : public QWidget {
     bool closedByUser_ = false;
 };
 
+// The body view's settings: "Align rows" puts the same bytes on the same line of both boxes.
+// "Done" only hides the window, as above.
+class frmVisTxtBodySettings : public QWidget {
+    Q_OBJECT
+
+  public:
+    frmVisTxtBodySettings();
+
+    QCheckBox* chkAlignRows() const { return chkAlignRows_; }
+    QPushButton* btnDone() const { return btnDone_; }
+    bool ClosedByUser() const { return closedByUser_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QCheckBox* chkAlignRows_;
+    QPushButton* btnDone_;
+    bool closedByUser_ = false;
+};
+
 }  // namespace lumeno

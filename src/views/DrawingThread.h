@@ -21,11 +21,11 @@ class visWaterfallData;
 class visBitData;
 class visTxtBody;
 
-// Draws the graphical views of each record, on a second core when threaded: the six parallel
-// views cost the most per packet, and the time sequence, running port plot, waterfall and
-// rainfall need only the record's fields. Records reach the drawing thread in order, so the
-// pictures are the same as when drawn on one thread. Whoever looks at or changes these
-// windows calls Sync first.
+// Hands each record to the graphical views and the body view in their fixed order, the
+// graphical ones on a second core when threaded: the six parallel views cost the most per
+// packet, and the time sequence, running port plot, waterfall and rainfall need only the
+// record's fields. Records reach the drawing thread in order, so the pictures are the same
+// as when drawn on one thread. Whoever looks at or changes these windows calls Sync first.
 class DrawingThread {
   public:
     struct Views {

@@ -4,9 +4,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <QFile>
-#include <QFileInfo>
-#include <QImageWriter>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include <utility>
 
 #include "packet/Library.h"
+#include "views/ImageFiles.h"
 
 namespace lumeno {
 
@@ -547,30 +545,17 @@ Rgb PlotSurface::PixelAt(int x, int y) const {
 }
 
 QString PlotSurface::SaveBmp(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
+    return SaveImage(path, "bmp");
+}
+
+QString PlotSurface::SaveImage(const QString& path, const char* format) const {
     // An empty surface still gives a valid (1 x 1, background) file rather than none.
     QImage image = Image();
     if (image.isNull()) {
         image = QImage(1, 1, QImage::Format_RGB32);
         image.fill(ToQRgb(background_));
     }
-    QImageWriter writer(&file, "bmp");
-    QString reason;
-    if (!writer.write(image)) {
-        reason = file.error() != QFile::NoError ? file.errorString() : writer.errorString();
-    } else if (!file.flush()) {
-        reason = file.errorString();
-    }
-    file.close();
-    if (reason.isEmpty() && file.error() != QFile::NoError) reason = file.errorString();
-    if (!reason.isEmpty()) {
-        // Leave no half-written image that could pass for a saved one (but never remove
-        // what is not a plain file, such as a device).
-        if (QFileInfo(path).isFile()) QFile::remove(path);
-        return reason.isEmpty() ? QStringLiteral("write failed") : reason;
-    }
-    return {};
+    return WriteImageFile(image, path, format);
 }
 
 }  // namespace lumeno

@@ -107,6 +107,8 @@ class PlotSurface {
 
     // Writes the image as a BMP file. Returns an empty text on success, otherwise why not.
     QString SaveBmp(const QString& path) const;
+    // The same in another format ("bmp", "png").
+    QString SaveImage(const QString& path, const char* format) const;
 
     // Grows with every drawing and erasing: equal versions mean an unchanged picture, which
     // lets a view skip drawing what would leave it as it is.

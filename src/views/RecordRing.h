@@ -44,7 +44,7 @@ class RecordRing {
 
     RecordRing();
 
-    // Whether the record's texts fit a slot: addresses of up to 15 characters (those that do
+    // Whether the record's texts fit a slot: addresses of up to 39 characters (those that do
     // not are no address) and one of the four class texts.
     static bool Fits(const DrawFields& f);
 
@@ -79,10 +79,8 @@ class RecordRing {
     void Done(std::uint64_t tail);
 
   private:
-    // Two cache lines, the first bytes in the second: a record without them takes one.
+    // Three cache lines, the first bytes in the last: a record without them takes two.
     struct alignas(64) Entry {
-        std::array<char, 15> sourceIP, dstIP;
-        std::uint8_t sourceLength, dstLength;
         std::int32_t sourcePort, dstPort;
         std::int32_t sourceNumber, dstNumber;
         Rgb color;
@@ -91,9 +89,11 @@ class RecordRing {
         std::uint8_t bytesLength;
         bool rows;
         bool sourceKnown, dstKnown;  // the numbers are addresses' numbers
-        std::array<std::uint8_t, kRowBytes> bytes;
+        std::uint8_t sourceLength, dstLength;
+        std::array<char, 39> sourceIP, dstIP;  // the longest IPv6 text the decoder writes
+        alignas(64) std::array<std::uint8_t, kRowBytes> bytes;
     };
-    static_assert(sizeof(Entry) == 128);
+    static_assert(sizeof(Entry) == 192);
     static constexpr std::uint32_t kSize = 8192;  // a power of two, over a batch of packets
 
     std::unique_ptr<Entry[]> ring_;

@@ -3,6 +3,8 @@
 #include <QDir>
 
 #include "packet/Library.h"
+#include "views/ImageFiles.h"
+#include "views/WindowPlacement.h"
 
 namespace lumeno {
 
@@ -22,6 +24,20 @@ const std::array<const char*, kSwitchCount> kSwitchCaptions = {
 };
 
 namespace {
+
+// The ten graphical views' snapshot suffixes, in the order they are saved.
+constexpr const char* kSnapshotSuffixes[] = {
+    "_parallel_port.bmp",    "_parallel_PIIP.bmp",     "_parallel_IPPI.bmp",    "_parallel_IP.bmp",
+    "_time_sequence.bmp",    "_running_port.bmp",      "_waterfall_length.bmp", "_bitdata.bmp",
+    "_parallel_IP_port.bmp", "_parallel_IPcustom.bmp",
+};
+
+// The file name of a view's image: its snapshot suffix with ".bmp" replaced by ending.
+QString ImageName(const QString& timestamp, const char* suffix, const QString& ending) {
+    QString name = timestamp + QLatin1String(suffix);
+    name.chop(4);
+    return name + ending;
+}
 
 constexpr bool kDefaultSwitches[kSwitchCount] = {true,  true,  false, false, false, true,
                                                  false, false, true,  true,  false, true};
@@ -113,12 +129,14 @@ void ViewManager::PlotPacket(const PacketRecord& r) {
         &Use(visBitData_),      &Use(visTxtBody_)};
     fan_.Plot(views, {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor,
                       r.packetTxt, r.packetLen});
+    ++span_.packets;
     Txt().PrintHeader(r.sourceMAC, r.sourceIP, r.sourcePort, r.dstMAC, r.dstIP, r.dstPort,
                       r.transportType);
 }
 
 void ViewManager::ClearVisualizations() {
     fan_.Sync();
+    span_ = {0, span_.capturing ? QDateTime::currentDateTime() : QDateTime(), {}, span_.capturing};
     Txt().Clear();
     TxtBody().Clear();
     TimeSequence().reset();
@@ -148,20 +166,20 @@ GraphWindow* ViewManager::GraphBySuffix(const QString& suffix) {
     return nullptr;
 }
 
-SnapshotResult ViewManager::SaveSnapshots(const QString& dir) {
+SnapshotResult ViewManager::SaveSnapshots(const QString& dir, const QString& format) {
     fan_.Sync();
-    static const char* const kSuffixes[] = {
-        "_parallel_port.bmp",     "_parallel_PIIP.bmp", "_parallel_IPPI.bmp",
-        "_parallel_IP.bmp",       "_time_sequence.bmp", "_running_port.bmp",
-        "_waterfall_length.bmp",  "_bitdata.bmp",       "_parallel_IP_port.bmp",
-        "_parallel_IPcustom.bmp",
-    };
+    const bool png = format.compare(QLatin1String("png"), Qt::CaseInsensitive) == 0;
     SnapshotResult result;
     result.timestamp = QString::fromStdString(GetTimeStamp());
-    for (const char* suffix : kSuffixes) {
-        const QString path = QDir(dir).filePath(result.timestamp + QLatin1String(suffix));
+    const QString folderError = MakeImageFolder(dir);
+    for (const char* suffix : kSnapshotSuffixes) {
+        const QString path = QDir(dir).filePath(ImageName(
+            result.timestamp, suffix, png ? QStringLiteral(".png") : QStringLiteral(".bmp")));
         // A file that cannot be written is reported; the others are still written.
-        const QString error = GraphBySuffix(QLatin1String(suffix))->Surface().SaveBmp(path);
+        const QString error = !folderError.isEmpty() ? folderError
+                                                     : GraphBySuffix(QLatin1String(suffix))
+                                                           ->Surface()
+                                                           .SaveImage(path, png ? "png" : "bmp");
         if (error.isEmpty()) {
             result.written << path;
         } else {
@@ -169,6 +187,70 @@ SnapshotResult ViewManager::SaveSnapshots(const QString& dir) {
         }
     }
     return result;
+}
+
+SnapshotResult ViewManager::SaveAnnotated(const QString& dir, const ImageNotes& notes, bool all,
+                                          const QString& timestamp) {
+    fan_.Sync();
+    SnapshotResult result;
+    result.timestamp = timestamp.isEmpty() ? QString::fromStdString(GetTimeStamp()) : timestamp;
+    const QString folderError = MakeImageFolder(dir);
+    for (const char* suffix : kSnapshotSuffixes) {
+        GraphWindow* view = GraphBySuffix(QLatin1String(suffix));
+        if (!all && !view->isVisible()) continue;
+        const QString path = QDir(dir).filePath(
+            ImageName(result.timestamp, suffix, QStringLiteral("_annotated.png")));
+        const QString error = !folderError.isEmpty()
+                                  ? folderError
+                                  : WriteImageFile(view->AnnotatedImage(notes), path, "png");
+        if (error.isEmpty()) {
+            result.written << path;
+        } else {
+            result.failures << QStringLiteral("%1: %2").arg(path, error);
+        }
+    }
+    return result;
+}
+
+bool ViewManager::ArrangeWindows(QWidget& mainWindow) {
+    fan_.Sync();
+    // Tall views first, then the wide ones, so that rows hold windows of like shapes. The
+    // least outer size (twips) of each: the size it keeps by itself, or for the views
+    // that keep none, what leaves their plot and controls usable.
+    struct Entry {
+        int index;
+        QSize minTwips;
+    };
+    static const Entry kOrder[] = {
+        {kSwitchParallelPort, {3250, 2500}},   {kSwitchParallelIP, {3250, 2500}},
+        {kSwitchParallelIPPort, {3250, 2500}}, {kSwitchParallelIPcustom, {}},
+        {kSwitchBitData, {3250, 2500}},        {kSwitchWaterfall, {3250, 2500}},
+        {kSwitchParallelDual, {5500, 2500}},   {kSwitchParallelDualIPPI, {5500, 2500}},
+        {kSwitchTimeSequence, {4500, 1500}},   {kSwitchRunningPort, {5250, 1500}},
+        {kSwitchHeaders, {5500, 2500}},        {kSwitchBody, {5500, 2500}},
+    };
+    std::vector<QWidget*> windows{&mainWindow};
+    std::vector<TileItem> items{TileOf(mainWindow, {})};
+    const std::array<ViewWindow*, kSwitchCount> views = ExistingViews();
+    for (const Entry& entry : kOrder) {
+        ViewWindow* view = views[entry.index];
+        if (!view || !view->isVisible()) continue;
+        windows.push_back(view);
+        items.push_back(TileOf(*view, entry.minTwips));
+    }
+    return lumeno::ArrangeWindows(windows, items, AvailableArea(mainWindow));
+}
+
+void ViewManager::CaptureRunning(bool running) {
+    if (running && !span_.from.isValid()) span_.from = QDateTime::currentDateTime();
+    if (!running && span_.capturing) span_.to = QDateTime::currentDateTime();
+    span_.capturing = running;
+}
+
+PictureSpan ViewManager::Span() const {
+    PictureSpan span = span_;
+    if (span.capturing) span.to = QDateTime::currentDateTime();
+    return span;
 }
 
 void ViewManager::RefreshShown() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -42,6 +43,14 @@ struct SnapshotResult {
     QStringList failures;  // "path: reason" for each one that was not
 };
 
+// What the views' pictures hold: the packets drawn since the last Clear and the time
+// from the first capture that drew into them to the end of the last one.
+struct PictureSpan {
+    std::uint64_t packets = 0;
+    QDateTime from, to;  // invalid from: nothing captured since the last Clear
+    bool capturing = false;
+};
+
 // The twelve views: shows and hides them by the main window's switches, hands every
 // accepted packet to all of them (shown or hidden), clears and saves them. Each window is
 // made on first use and made again after the user has closed it.
@@ -66,8 +75,21 @@ class ViewManager : public QObject, public RecordSink {
     bool DrawingThread() const { return fan_.Threaded(); }
     void Sync() { fan_.Sync(); }
     void ClearVisualizations();
-    // Writes the ten graphical views' images into dir, all named with one timestamp.
-    SnapshotResult SaveSnapshots(const QString& dir);
+    // Writes the ten graphical views' images into dir, all named with one timestamp, as
+    // BMP files or, with format "png", as PNG files of the same pixels.
+    SnapshotResult SaveSnapshots(const QString& dir, const QString& format = QStringLiteral("bmp"));
+    // Writes each graphical view's annotated image (the window with its labels, and notes
+    // on what it shows) as a PNG file named like its snapshot with "_annotated.png"; only
+    // the shown views unless all is set. An empty timestamp takes the present time.
+    SnapshotResult SaveAnnotated(const QString& dir, const ImageNotes& notes, bool all,
+                                 const QString& timestamp = {});
+    // Tiles the main window and the shown views over the main window's screen without
+    // overlap, each at least its minimum size. False (nothing moved) when they cannot all
+    // fit there.
+    bool ArrangeWindows(QWidget& mainWindow);
+    // The capture starts or ends: the pictures' time span follows it.
+    void CaptureRunning(bool running);
+    PictureSpan Span() const;
 
     // The window behind a switch, made when it does not exist yet.
     ViewWindow& View(int switchIndex);
@@ -120,6 +142,7 @@ class ViewManager : public QObject, public RecordSink {
     QPointer<visTxtBody> visTxtBody_;
     QTimer refresh_;
     lumeno::DrawingThread fan_;
+    PictureSpan span_;
 };
 
 }  // namespace lumeno

@@ -6,6 +6,9 @@
 #include <QPalette>
 #include <algorithm>
 
+#include "packet/Colors.h"
+#include "views/WindowPlacement.h"
+
 namespace lumeno {
 
 ImageContext& RunningImageContext() {
@@ -97,6 +100,14 @@ QSize ViewWindow::KeepMinimumOuter(QSize client, QSize minTwips) {
     return fitted;
 }
 
+void ViewWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FitOnScreen(*this);
+    }
+}
+
 void ViewWindow::closeEvent(QCloseEvent* event) {
     closedByUser_ = true;
     event->accept();
@@ -133,6 +144,129 @@ void GraphWindow::resizeEvent(QResizeEvent* event) {
     if (size() == laidOut_) return;
     laidOut_ = size();
     LayOut(size());
+}
+
+namespace {
+
+constexpr int kNotesMargin = 4;
+
+struct NotesText {
+    QString title;
+    QStringList lines;
+};
+
+NotesText MakeNotesText(const QString& title, const ImageNotes& notes) {
+    const QString day = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    QString time;
+    if (!notes.from.isValid()) {
+        time = QStringLiteral("Time: no capture since the last Clear");
+    } else {
+        const QString to = notes.to.date() == notes.from.date()
+                               ? notes.to.toString(QStringLiteral("HH:mm:ss"))
+                               : notes.to.toString(day);
+        time = QStringLiteral("Time: %1 to %2 (%3 s%4)")
+                   .arg(notes.from.toString(day), to)
+                   .arg(std::max<qint64>(0, notes.from.secsTo(notes.to)))
+                   .arg(notes.capturing ? QStringLiteral(", capturing") : QString());
+    }
+    return {title,
+            {QStringLiteral("Source: %1")
+                 .arg(notes.source.isEmpty() ? QStringLiteral("none") : notes.source),
+             QStringLiteral("Monitor: %1").arg(notes.monitor), time,
+             QStringLiteral("Packets: %1").arg(notes.packets)}};
+}
+
+struct KeyEntry {
+    const char* text;
+    Rgb color;
+};
+
+std::array<KeyEntry, 4> ColourKey() {
+    return {{{"incoming TCP", colorIncomingTCP},
+             {"outgoing TCP", colorOutgoingTCP},
+             {"incoming UDP", colorIncomingUDP},
+             {"outgoing UDP", colorOutgoingUDP}}};
+}
+
+// Lays the notes out in a band of the given width; draws them when painter is given.
+// Returns the band's height.
+int LayOutNotes(const NotesText& text, int width, QPainter* painter) {
+    const QFont body = UiFont(FontRole::Verdana, 8.25);
+    QFont bold = body;
+    bold.setBold(true);
+    const int inner = std::max(1, width - 2 * kNotesMargin);
+    int y = kNotesMargin;
+    // Paths break anywhere, everything else between words.
+    auto block = [&](const QString& line, const QFont& font, bool path = false) {
+        const QFontMetrics metrics(font);
+        const int flags =
+            Qt::AlignLeft | Qt::AlignTop | (path ? Qt::TextWrapAnywhere : Qt::TextWordWrap);
+        const QRect box = metrics.boundingRect(QRect(0, 0, inner, 100000), flags, line);
+        if (painter) {
+            painter->setFont(font);
+            painter->drawText(QRect(kNotesMargin, y, inner, box.height()), flags, line);
+        }
+        y += box.height();
+    };
+    block(text.title, bold);
+    for (const QString& line : text.lines) block(line, body, &line == &text.lines.front());
+    // The colour key: a swatch and its class, as many to a row as fit.
+    const QFontMetrics metrics(body);
+    const int swatch = metrics.height() - 4;
+    int x = kNotesMargin;
+    y += 2;
+    for (const KeyEntry& entry : ColourKey()) {
+        const QString label = QLatin1String(entry.text);
+        const int w = swatch + 4 + metrics.horizontalAdvance(label) + 10;
+        if (x > kNotesMargin && x + w > width - kNotesMargin) {
+            x = kNotesMargin;
+            y += metrics.height();
+        }
+        if (painter) {
+            painter->fillRect(QRect(x, y + 2, swatch, swatch),
+                              QColor::fromRgb(ToQRgb(entry.color)));
+            painter->setPen(Qt::black);
+            painter->drawRect(QRect(x, y + 2, swatch - 1, swatch - 1));
+            painter->setFont(body);
+            painter->drawText(QPoint(x + swatch + 4, y + metrics.ascent()), label);
+        }
+        x += w;
+    }
+    y += metrics.height();
+    return y + kNotesMargin;
+}
+
+}  // namespace
+
+int GraphWindow::NotesHeight(const ImageNotes& notes) const {
+    return LayOutNotes(MakeNotesText(windowTitle(), notes), width(), nullptr);
+}
+
+QImage GraphWindow::AnnotatedImage(const ImageNotes& notes) {
+    const NotesText text = MakeNotesText(windowTitle(), notes);
+    const int band = LayOutNotes(text, width(), nullptr);
+    // One image pixel per logical pixel, whatever the screen's scale.
+    QImage image(width(), band + height(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(1);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::black);
+        LayOutNotes(text, width(), &painter);
+        painter.end();
+    }
+    // The window as laid out, hidden or not, with its labels.
+    render(&image, QPoint(0, band), QRegion(),
+           QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    // The plot itself exactly as the snapshot holds it.
+    surface_.Flush();
+    const QImage& plot = surface_.Image();
+    if (!plot.isNull()) {
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(picGraph_->geometry().topLeft() + QPoint(0, band), plot);
+    }
+    return image;
 }
 
 }  // namespace lumeno

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFont>
+#include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -29,6 +32,15 @@ struct ImageContext {
     std::function<void(const QString&)> showStatus;  // the main window's status label
 };
 ImageContext& RunningImageContext();
+
+// What an annotated image says about its picture besides the window's own labels.
+struct ImageNotes {
+    QString source;   // the adapter or capture file
+    QString monitor;  // the monitor text
+    QDateTime from, to;
+    bool capturing = false;  // still capturing at `to`
+    std::uint64_t packets = 0;
+};
 
 // The light grey of every control window.
 inline constexpr Rgb kFormGrey = MakeRgb(224, 224, 224);
@@ -71,9 +83,12 @@ class ViewWindow : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The first showing keeps the window on the screen.
+    void showEvent(QShowEvent* event) override;
 
   private:
     bool closedByUser_ = false;
+    bool shownOnce_ = false;
 };
 
 // A view that draws into a plot surface, `picGraph`.
@@ -87,6 +102,12 @@ class GraphWindow : public ViewWindow {
     PlotSurface& Surface() { return surface_; }
     SurfaceWidget* picGraph() const { return picGraph_; }
     void Refresh() override;
+    // An image that explains itself: a band with the window's title, the notes and a key
+    // of the four classes' colours, above the window as laid out (its size, its labels, one
+    // image pixel per pixel whatever the screen's scale) with the plot exactly as saved.
+    QImage AnnotatedImage(const ImageNotes& notes);
+    // The height of the notes band of AnnotatedImage for this window's width.
+    int NotesHeight(const ImageNotes& notes) const;
 
   protected:
     // Places picGraph (and the view's other elements) for a client area. Called once when

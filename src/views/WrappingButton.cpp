@@ -15,7 +15,7 @@ void WrappingButton::paintEvent(QPaintEvent*) {
     const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, caption);
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, caption);
 }
 
 }  // namespace lumeno

@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 #include <functional>
 #include <tuple>
+#include <vector>
 
 #include "capture/CaptureTestSupport.h"
 
@@ -22,13 +28,17 @@ struct ProcessRun {
 };
 
 // The program with no display to show windows on; whileRunning runs once it has started.
+// Standard output goes to stdoutFile where one is given.
 ProcessRun Lumeno(const QStringList& arguments,
-                  const std::function<void(QProcess&)>& whileRunning = {}) {
+                  const std::function<void(QProcess&)>& whileRunning = {},
+                  const QString& workingDir = {}, const QString& stdoutFile = {}) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     process.setProcessEnvironment(env);
+    if (!workingDir.isEmpty()) process.setWorkingDirectory(workingDir);
+    if (!stdoutFile.isEmpty()) process.setStandardOutputFile(stdoutFile);
     process.start(QStringLiteral(LUMENO_EXECUTABLE), arguments);
     ProcessRun run;
     if (!process.waitForStarted()) return run;
@@ -46,6 +56,191 @@ void ExpectFigures(const QString& text, std::initializer_list<QString> patterns)
         EXPECT_TRUE(text.contains(QRegularExpression(pattern))) << pattern.toStdString() << "\n"
                                                                 << text.toStdString();
     }
+}
+
+// Whether the process has its own handlers for both SIGINT and SIGTERM in place.
+bool CatchesStopSignals(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (!line.startsWith("SigCgt:")) continue;
+        const qulonglong caught = line.mid(7).trimmed().toULongLong(nullptr, 16);
+        const qulonglong wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+        return (caught & wanted) == wanted;
+    }
+    return false;
+}
+
+// Sends the signals, in turn, half a second after the program is ready to take them.
+std::function<void(QProcess&)> SignalSoon(std::vector<int> sent) {
+    return [sent](QProcess& process) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!CatchesStopSignals(process.processId()) && waited.elapsed() < 60000 &&
+               process.state() == QProcess::Running) {
+            QTest::qWait(20);
+        }
+        QTest::qWait(500);
+        for (const int signal : sent) ::kill(static_cast<pid_t>(process.processId()), signal);
+    };
+}
+
+// A capture file of the given link type holding `count` copies of a small frame, written
+// by hand: libpcap refuses to write link types it has no name for.
+void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const std::uint32_t header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, linkType};
+    file.write(reinterpret_cast<const char*>(header), sizeof header);
+    const char frame[60] = {};
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t record[] = {1700000000u + std::uint32_t(i), 0, sizeof frame,
+                                        sizeof frame};
+        file.write(reinterpret_cast<const char*>(record), sizeof record);
+        file.write(frame, sizeof frame);
+    }
+}
+
+int BmpCount(const QString& dir) {
+    return static_cast<int>(QDir(dir).entryList({"*.bmp"}, QDir::Files).size());
+}
+
+// A run must never pass a failure off as success: each case is checked for its exit status
+// (128 + the signal for an interrupted run, -2 for one killed), what standard error and
+// the summary say, and how many images it left.
+TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString sample = LUMENO_SAMPLE_CAPTURE;
+    const QString named = dir.filePath("named"), empty = dir.filePath("empty");
+    ASSERT_TRUE(QDir().mkpath(named) && QDir().mkpath(empty));
+    ASSERT_TRUE(QFile::copy(sample, named + "/lo"));
+    const QString unknown = dir.filePath("linktype12345.pcap"),
+                  wifi = dir.filePath("linktype105.pcap");
+    WriteLinkTypeFile(unknown, 12345, 3);
+    WriteLinkTypeFile(wifi, 105, 2);
+    const QString socketPath = dir.filePath("socket");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, qPrintable(socketPath), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const bool root = geteuid() == 0;
+
+    struct Case {
+        const char* what = "";
+        QStringList arguments{};  // after --headless --snapshot-dir IMAGES
+        int status = 0;
+        QStringList err{}, out{};  // patterns each must match
+        int images = -1;           // -1: not checked
+        QString workingDir{}, stdoutFile{};
+        std::function<void(QProcess&)> whileRunning{};
+        bool needsRoot = false;
+    };
+    const Case cases[] = {
+        {.what = "records into a full device stop the reading",
+         .arguments = {"--records", "--loop", "3", sample},
+         .status = 1,
+         .err = {"^lumeno: records not written: No space left on device\\n(?![\\s\\S]*records not "
+                 "written)",
+                 "packets read +[0-9]{1,4}\\n"},
+         .images = 10,
+         .stdoutFile = "/dev/full"},
+        {.what = "a summary into a full device",
+         .arguments = {sample},
+         .status = 1,
+         .err = {"summary not written: No space left on device"},
+         .images = 10,
+         .stdoutFile = "/dev/full"},
+        {.what = "a file named like an adapter is read as the file",
+         .arguments = {"lo"},
+         .status = 0,
+         .out = {"^Replayed lo ", "packets read +4325\\n"},
+         .images = 10,
+         .workingDir = named},
+        {.what = "a name that is no file says how to capture from the adapter",
+         .arguments = {"lo"},
+         .status = 1,
+         .err = {"\"lo\": No such file or directory", "--capture-on lo --seconds S"},
+         .images = 0,
+         .workingDir = empty},
+        {.what = "a missing path",
+         .arguments = {"/nonexistent/x.pcap"},
+         .status = 1,
+         .err = {"No such file or directory"},
+         .images = 0},
+        {.what = "a directory",
+         .arguments = {named},
+         .status = 1,
+         .err = {"is a directory"},
+         .images = 0},
+        {.what = "a socket",
+         .arguments = {socketPath},
+         .status = 1,
+         .err = {"is not a regular file"},
+         .images = 0},
+        {.what = "a link type libpcap has no name for",
+         .arguments = {unknown},
+         .status = 1,
+         .err = {"^lumeno: Frames of link type 12345 cannot be decoded"},
+         .out = {"packets read +3\\n", "accepted +0\\n"},
+         .images = 10},
+        {.what = "a link type named but not decoded",
+         .arguments = {wifi},
+         .status = 1,
+         .err = {"Frames of link type 105 \\(IEEE802_11: 802.11\\) cannot be decoded"},
+         .images = 10},
+        {.what = "SIGTERM during a replay",
+         .arguments = {"--loop", "100000", sample},
+         .status = 143,
+         .out = {"^Replayed .*, interrupted by SIGTERM\\n", "packets read +[1-9]"},
+         .images = 10,
+         .whileRunning = SignalSoon({SIGTERM})},
+        {.what = "a second signal ends at once",
+         .arguments = {"--loop", "100000", sample},
+         .status = -2,
+         .whileRunning = SignalSoon({SIGINT, SIGTERM})},
+        {.what = "SIGINT during a 30-second live capture",
+         .arguments = {"--capture-on", "lo", "--seconds", "30", "--filter", "udp port 9"},
+         .status = 130,
+         .out = {"^Captured on lo .*, interrupted by SIGINT\\n", "packets read +[0-9]"},
+         .images = 10,
+         .whileRunning = SignalSoon({SIGINT}),
+         .needsRoot = true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && !root) {
+            std::printf("[  SKIPPED ] %s: capturing needs root\n", c.what);
+            continue;
+        }
+        const QString images = dir.filePath(QStringLiteral("images-%1").arg(&c - cases));
+        ASSERT_TRUE(QDir().mkpath(images));
+        QElapsedTimer took;
+        took.start();
+        const ProcessRun run =
+            Lumeno(QStringList{"--headless", "--snapshot-dir", images} + c.arguments,
+                   c.whileRunning, c.workingDir, c.stdoutFile);
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        // The signals come within seconds; the live capture would run 30.
+        EXPECT_LT(took.elapsed(), 25000);
+        for (const QString& pattern : c.err) {
+            EXPECT_TRUE(
+                run.err.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)))
+                << pattern.toStdString() << "\n"
+                << run.err.toStdString();
+        }
+        for (const QString& pattern : c.out) {
+            EXPECT_TRUE(
+                run.out.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)))
+                << pattern.toStdString() << "\n"
+                << run.out.toStdString();
+        }
+        if (c.images >= 0) {
+            EXPECT_EQ(BmpCount(images), c.images);
+        }
+    }
+    ::close(listener);
 }
 
 // A mistake on the command line exits 2 naming the option; one found while running (a file
@@ -87,7 +282,9 @@ TEST(Headless, TheSampleGivesTsharksFiguresAndTheSamePicturesOnOneThreadOrTwo) {
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         ExpectFigures(run.out, {"packets read +12975", "accepted +12615", "incomingTCP +5097",
                                 "outgoingTCP +4812", "incomingUDP +2640", "outgoingUDP +66",
-                                "not the monitored host +144", "dropped as other +216",
+                                "not the monitored host +216", "dropped as other +144",
+                                "busiest addresses.*\n +192\\.168\\.1\\.50 +144\n"
+                                " +198\\.51\\.100\\.90 +72\n +8\\.8\\.8\\.8 +72\n",
                                 "rate +[0-9]+ packets/s", "peak memory +[0-9.]+ MB"});
     }
     const QStringList a = QDir(one.path()).entryList({"*.bmp"}, QDir::Files, QDir::Name),

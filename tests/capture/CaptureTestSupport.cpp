@@ -37,6 +37,47 @@ Bytes Ipv4(const Ipv4Fields& s) {
     return b;
 }
 
+Extension Options(std::uint8_t type, std::uint8_t units) {
+    Bytes b((units + 1u) * 8, 0x00);
+    b[1] = units;
+    b[2] = 0x01;  // a PadN option over the rest
+    b[3] = std::uint8_t(b.size() - 4);
+    return {type, b};
+}
+
+Extension Fragment(std::uint16_t offset, bool more) {
+    Bytes b = {0, 0};
+    Put(b, (std::uint32_t(offset) << 3) | (more ? 1u : 0u), 2);
+    Put(b, 0xC0FFEE01, 4);  // identification
+    return {44, b};
+}
+
+Extension Authentication(std::uint8_t words) {
+    Bytes b((words + 2u) * 4, 0xA5);
+    b[1] = words;
+    return {51, b};
+}
+
+Bytes Ipv6(const Ipv6Fields& s) {
+    Bytes tail;
+    for (std::size_t i = 0; i < s.extensions.size(); ++i) {
+        Bytes h = s.extensions[i].bytes;
+        h[0] = i + 1 < s.extensions.size() ? s.extensions[i + 1].type : s.next;
+        tail.insert(tail.end(), h.begin(), h.end());
+    }
+    Put(tail, (std::uint32_t(s.sourcePort) << 16) | s.destinationPort, 4);
+    for (std::size_t i = 0; i < s.payload; ++i) tail.push_back(std::uint8_t(i));
+    Bytes b;
+    Put(b, (std::uint32_t(s.version) << 28) | 0x00012345, 4);  // class 0, a flow label
+    Put(b, std::uint32_t(s.payloadLength < 0 ? int(tail.size()) : s.payloadLength), 2);
+    b.push_back(s.extensions.empty() ? s.next : s.extensions[0].type);
+    b.push_back(64);  // hop limit
+    b.insert(b.end(), s.source.begin(), s.source.end());
+    b.insert(b.end(), s.destination.begin(), s.destination.end());
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+
 Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags,
                std::uint16_t etherType) {
     Bytes b = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
@@ -61,11 +102,16 @@ void CollectingSink::PlotPacket(const PacketRecord& r) {
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed,
                    const QString& filter) {
+    return RunCapture(CaptureCtrl::FileAdapter(path), monitor, speed, filter, 60000);
+}
+
+FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double speed,
+                   const QString& filter, int timeoutMs, CaptureStats* stats) {
     FileRun run;
     CaptureCtrl capture;
     CollectingSink sink;
     if (!capture.SetFilter(filter, &run.startError)) return run;
-    capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
+    capture.SetCurrentAdapter(adapter);
     capture.SetReplaySpeed(speed);
     capture.SetPacketHandler([&](const DecodedPacket& packet) {
         run.tcpUdp += packet.protocolKind != kProtocolOther;
@@ -80,13 +126,14 @@ FileRun ReplayFile(const std::string& path, const std::string& monitor, double s
             loop.quit();
         });
     }
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     run.started = capture.Start(&run.startError);
     if (run.started) loop.exec();
     run.seconds = clock.elapsed() / 1000.0;
     run.seen = capture.Statistics().seen;
+    if (stats) *stats = capture.Statistics();
     run.rows = std::move(sink.rows);
     return run;
 }

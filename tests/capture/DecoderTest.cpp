@@ -1,11 +1,13 @@
 #include "capture/Decoder.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <tuple>
 
 #include "capture/CaptureTestSupport.h"
+#include "packet/Library.h"
 
 namespace lumeno {
 namespace {
@@ -24,9 +26,29 @@ Bytes Sll(std::uint16_t addrLen, std::uint16_t protocol = 0x0800) {
     return Wrap({0, 0, 0, 1, std::uint8_t(addrLen >> 8), std::uint8_t(addrLen), 0x00, 0x1A, 0x2B,
                  0x3C, 0x4D, 0x5E, 0, 0, std::uint8_t(protocol >> 8), std::uint8_t(protocol)});
 }
-Bytes Sll2(std::uint8_t addrLen) {
-    return Wrap(
-        {0x08, 0, 0, 0, 0, 0, 0, 2, 0, 1, 0, addrLen, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0});
+Bytes Sll2(std::uint8_t addrLen, const Bytes& payload = Ipv4(), std::uint8_t protocolHigh = 0x08,
+           std::uint8_t protocolLow = 0x00) {
+    return Wrap({protocolHigh, protocolLow, 0,    0,    0,    0,    0,    2, 0, 1, 0,
+                 addrLen,      0x00,        0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0},
+                payload);
+}
+
+// Cuts the frame at every byte from the whole frame down, each prefix in a heap block of
+// exactly its size (so the address sanitizer sees any over-read), and decodes it into one
+// reused result; check(n, packet) looks at each.
+template <typename Check>
+void DecodeEveryCut(int linkType, const Bytes& frame, Check check) {
+    DecodedPacket p;
+    for (std::size_t n = frame.size() + 1; n-- > 0;) {
+        SCOPED_TRACE(testing::Message() << "cut at " << n);
+        auto cut = std::make_unique<std::uint8_t[]>(n ? n : 1);
+        std::copy_n(frame.begin(), n, cut.get());
+        DecodeFrame(linkType, std::span<const std::uint8_t>(cut.get(), n),
+                    static_cast<std::uint32_t>(frame.size()), p);
+        // The packet's bytes are the whole frame from its first byte.
+        EXPECT_TRUE(p.data.data() == cut.get() && p.data.size() == n && p.dataLength == int(n));
+        check(n, p);
+    }
 }
 
 // Every frame, cut at every byte from the whole frame down, decoded into one reused result.
@@ -72,16 +94,9 @@ TEST(Decoder, EveryFrameTruncatedAtEveryByte) {
         {"total length just covering the ports", linktype::kRaw, Ipv4({.totalLength = 24}), 24, 0},
         {"first fragment, don't fragment", linktype::kRaw, Ipv4({.fragment = 0x6000}), 24, 0},
     };
-    DecodedPacket p;
     for (const auto& [what, linkType, frame, tcpFrom, macs] : cases) {
-        for (std::size_t n = frame.size() + 1; n-- > 0;) {
-            SCOPED_TRACE(testing::Message() << what << ", cut at " << n);
-            auto cut = std::make_unique<std::uint8_t[]>(n ? n : 1);
-            std::copy_n(frame.begin(), n, cut.get());
-            DecodeFrame(linkType, std::span<const std::uint8_t>(cut.get(), n),
-                        static_cast<std::uint32_t>(frame.size()), p);
-            // The packet's bytes are the whole frame from its first byte.
-            EXPECT_TRUE(p.data.data() == cut.get() && p.data.size() == n && p.dataLength == int(n));
+        SCOPED_TRACE(what);
+        DecodeEveryCut(linkType, frame, [&](std::size_t n, const DecodedPacket& p) {
             const bool tcp = n >= tcpFrom;
             EXPECT_EQ(p.protocolKind, tcp ? kProtocolTCP : kProtocolOther);
             EXPECT_EQ(p.sourceIP.view(), tcp ? "10.0.0.1" : "");
@@ -92,7 +107,148 @@ TEST(Decoder, EveryFrameTruncatedAtEveryByte) {
                 EXPECT_EQ(p.sourceMAC.view(), tcp && macs > 0 ? "00:1a:2b:3c:4d:5e" : "");
                 EXPECT_EQ(p.destinationMAC.view(), tcp && macs > 1 ? "aa:bb:cc:dd:ee:ff" : "");
             }
+        });
+    }
+}
+
+// The same for IPv6 on every link layer, behind extension-header chains: the frame is the
+// datagram's TCP or UDP (kind) exactly when the prefix holds the bytes up to both ports and
+// nothing in the chain ends it. Later fragments, ESP, "no next header", unknown headers,
+// tunnels and over-long chains are another protocol; the payload length bounds the
+// datagram as the IPv4 total length does.
+TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
+    using test::Authentication;
+    using test::Fragment;
+    using test::Ipv6;
+    using test::Options;
+    constexpr std::size_t kNever = SIZE_MAX;
+    const Bytes v6 = Ipv6();
+    const auto loopback = [&](std::uint32_t family, bool big) {
+        Bytes head(4, 0);
+        for (int i = 0; i < 4; ++i) head[big ? 3 - i : i] = std::uint8_t(family >> (8 * i));
+        return Wrap(head, v6);
+    };
+    const std::vector<test::Extension> chain = {Options(0, 0), Options(43, 2), Options(60, 1),
+                                                Fragment(0, true), Authentication(1)};
+    const std::vector<test::Extension> sixteen(16, Options(60)), seventeen(17, Options(60));
+    // What, the link type, the frame, the shortest prefix that is TCP or UDP, and which.
+    const std::tuple<const char*, int, Bytes, std::size_t, int> cases[] = {
+        {"Ethernet", linktype::kEthernet, test::Ethernet(v6, {}, 0x86DD), 58, kProtocolTCP},
+        {"stacked VLAN tags", linktype::kEthernet, test::Ethernet(v6, {0x88A8, 0x8100}, 0x86DD), 66,
+         kProtocolTCP},
+        {"cooked", linktype::kLinuxSll,
+         Wrap({0, 0, 0, 1, 0, 6, 0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0, 0x86, 0xDD}, v6), 60,
+         kProtocolTCP},
+        {"cooked v2", linktype::kLinuxSll2, Sll2(6, v6, 0x86, 0xDD), 64, kProtocolTCP},
+        {"raw, by the version", linktype::kRaw, v6, 44, kProtocolTCP},
+        {"raw (OpenBSD)", linktype::kRawOpenBSD, v6, 44, kProtocolTCP},
+        {"raw (LINKTYPE_RAW)", linktype::kRawLinktype, v6, 44, kProtocolTCP},
+        {"DLT_IPV6", linktype::kIPv6, v6, 44, kProtocolTCP},
+        {"DLT_IPV4 holds no IPv6", linktype::kIPv4, v6, kNever, kProtocolTCP},
+        {"DLT_IPV6 holds no IPv4", linktype::kIPv6, Ipv4(), kNever, kProtocolTCP},
+        {"BSD loopback 10", linktype::kNull, loopback(10, false), 48, kProtocolTCP},
+        {"BSD loopback 24, big-endian", linktype::kNull, loopback(24, true), 48, kProtocolTCP},
+        {"BSD loopback 28", linktype::kLoop, loopback(28, false), 48, kProtocolTCP},
+        {"BSD loopback 30, big-endian", linktype::kLoop, loopback(30, true), 48, kProtocolTCP},
+        {"BSD loopback 2 holds no IPv6", linktype::kNull, loopback(2, false), kNever, 0},
+        {"BSD loopback 23", linktype::kNull, loopback(23, false), kNever, 0},
+        {"version 4 under 0x86DD", linktype::kEthernet, test::Ethernet(Ipv4(), {}, 0x86DD), kNever,
+         0},
+        {"version 6 under 0x0800", linktype::kEthernet, test::Ethernet(v6), kNever, 0},
+        {"UDP", linktype::kRaw, Ipv6({.next = 17}), 44, kProtocolUDP},
+        {"every kind of extension header", linktype::kRaw, Ipv6({.extensions = chain}), 40 + 68 + 4,
+         kProtocolTCP},
+        {"mobility, HIP, shim6, experimental", linktype::kRaw,
+         Ipv6({.next = 17,
+               .extensions = {Options(135, 1), Options(139), Options(140), Options(253),
+                              Options(254)}}),
+         40 + 48 + 4, kProtocolUDP},
+        {"sixteen headers", linktype::kRaw, Ipv6({.extensions = sixteen}), 40 + 128 + 4,
+         kProtocolTCP},
+        {"seventeen headers", linktype::kRaw, Ipv6({.extensions = seventeen}), kNever, 0},
+        {"first fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(0, true)}}), 52,
+         kProtocolTCP},
+        {"later fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(1, false)}}), kNever, 0},
+        {"last fragment's top offset bit", linktype::kRaw,
+         Ipv6({.extensions = {Fragment(0x1000, false)}}), kNever, 0},
+        {"ESP", linktype::kRaw, Ipv6({.next = 50}), kNever, 0},
+        {"ESP after hop-by-hop", linktype::kRaw, Ipv6({.next = 50, .extensions = {Options(0)}}),
+         kNever, 0},
+        {"no next header", linktype::kRaw, Ipv6({.next = 59}), kNever, 0},
+        {"ICMPv6", linktype::kRaw, Ipv6({.next = 58}), kNever, 0},
+        {"an unknown header", linktype::kRaw, Ipv6({.extensions = {Options(99)}}), kNever, 0},
+        {"IPv4 in IPv6", linktype::kRaw, Wrap(Ipv6({.next = 4, .payload = 0}), Ipv4()), kNever, 0},
+        {"IPv6 in IPv4", linktype::kRaw, Wrap(Ipv4({.protocol = 41, .payload = 0}), v6), kNever, 0},
+        {"payload length short of the ports", linktype::kRaw, Ipv6({.payloadLength = 3}), kNever,
+         0},
+        {"payload length just covering the ports", linktype::kRaw, Ipv6({.payloadLength = 4}), 44,
+         kProtocolTCP},
+        {"payload length ending inside the chain", linktype::kRaw,
+         Ipv6({.extensions = {Options(0, 1)}, .payloadLength = 12}), kNever, 0},
+        {"payload length beyond the capture", linktype::kRaw, Ipv6({.payloadLength = 60000}), 44,
+         kProtocolTCP},
+        {"payload length 0, a jumbogram", linktype::kRaw,
+         Ipv6({.extensions = {Options(0)}, .payloadLength = 0}), 52, kProtocolTCP},
+    };
+    for (const auto& [what, linkType, frame, from, kind] : cases) {
+        SCOPED_TRACE(what);
+        DecodeEveryCut(linkType, frame, [&](std::size_t n, const DecodedPacket& p) {
+            const bool decoded = n >= from;
+            EXPECT_EQ(p.protocolKind, decoded ? kind : kProtocolOther);
+            EXPECT_EQ(p.sourceIP.view(), decoded ? "2001:db8::1" : "");
+            EXPECT_EQ(p.destinationIP.view(), decoded ? "2001:db8:0:1::65" : "");
+            EXPECT_EQ(p.sourcePort, decoded ? 80 : 0);
+            EXPECT_EQ(p.destinationPort, decoded ? 1025 : 0);
+        });
+    }
+}
+
+// Address text by RFC 5952: lower case, no leading zeros, the longest run of two or more
+// zero groups as "::" (the first of equal runs), IPv4-mapped addresses in dotted form.
+// Checked against a table, and against the C library for addresses of every pattern of zero
+// groups (where it prints no dotted form of its own), and read back to the same bytes.
+TEST(Decoder, IPv6TextIsCanonical) {
+    const std::pair<std::array<std::uint16_t, 8>, const char*> cases[] = {
+        {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
+        {{0, 0, 0, 0, 0, 0, 0, 1}, "::1"},
+        {{0x2001, 0xdb8, 0, 0, 0, 0, 0, 1}, "2001:db8::1"},
+        {{0x2001, 0xdb8, 0, 1, 0, 0, 0, 0x65}, "2001:db8:0:1::65"},  // one zero group stays
+        {{0x2001, 0xdb8, 0, 0, 1, 0, 0, 1}, "2001:db8::1:0:0:1"},    // the first of a tie
+        {{0x2001, 0, 0, 1, 0, 0, 0, 1}, "2001:0:0:1::1"},            // the longer run
+        {{0x2001, 0xdb8, 0xa, 0xb, 0xc, 0xd, 0xe, 0}, "2001:db8:a:b:c:d:e:0"},
+        {{0xfe80, 0, 0, 0, 0x21a, 0x2bff, 0xfe3c, 0x4d5e}, "fe80::21a:2bff:fe3c:4d5e"},
+        {{0, 0, 0, 0, 0, 0xffff, 0xc000, 0x0201}, "::ffff:192.0.2.1"},
+        {{0, 0, 0, 0, 0, 0xffff, 0, 0}, "::ffff:0.0.0.0"},
+        {{0, 0, 0, 0, 0xffff, 0, 0xc000, 0x0201}, "::ffff:0:c000:201"},  // not mapped
+        {{0xabcd, 0xef01, 0x2345, 0x6789, 0xabcd, 0xef01, 0x2345, 0x6789},
+         "abcd:ef01:2345:6789:abcd:ef01:2345:6789"},
+        {{0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff},
+         "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},  // the longest, 39 characters
+    };
+    const auto bytesOf = [](const std::array<std::uint16_t, 8>& groups) {
+        std::array<std::uint8_t, 16> a;
+        for (int i = 0; i < 8; ++i) a[2 * i] = groups[i] >> 8, a[2 * i + 1] = groups[i] & 0xFF;
+        return a;
+    };
+    IpText text;
+    for (const auto& [groups, expected] : cases) {
+        FormatIPv6(bytesOf(groups), text);
+        EXPECT_EQ(text.view(), expected);
+    }
+    // Every pattern of zero and non-zero groups, the non-zero ones of one to four digits.
+    for (unsigned pattern = 0; pattern < 256; ++pattern) {
+        std::array<std::uint16_t, 8> groups;
+        for (int i = 0; i < 8; ++i) {
+            groups[i] = (pattern >> i) & 1 ? std::uint16_t(0x1 << (4 * ((pattern + i) % 4))) : 0;
         }
+        const std::array<std::uint8_t, 16> address = bytesOf(groups);
+        FormatIPv6(address, text);
+        std::array<std::uint8_t, 16> back{};
+        EXPECT_TRUE(ParseIPv6(text, back) && back == address) << text.view();
+        if ((pattern & 0x3F) == 0) continue;  // the C library prints ::a.b.c.d here
+        char reference[INET6_ADDRSTRLEN];
+        ::inet_ntop(AF_INET6, address.data(), reference, sizeof reference);
+        EXPECT_EQ(text.view(), reference);
     }
 }
 

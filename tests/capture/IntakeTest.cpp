@@ -63,6 +63,42 @@ TEST(Intake, RecordsFaceTheMonitoredHostAndOthersChangeNothing) {
     }
 }
 
+// IPv6 by the same rule, on the canonical text: a network prefix, the link-local addresses
+// or one host can be watched; the comparison is of text, case-sensitive, so a monitor text
+// in another spelling of the address matches nothing.
+TEST(Intake, IPv6AddressesMatchTheMonitorAsText) {
+    const std::string srcMac = "00:1a:2b:3c:4d:5e", dstMac = "aa:bb:cc:dd:ee:ff";
+    // Protocol, source, destination, the monitor, the record's class (none when empty).
+    const std::tuple<std::uint8_t, const char*, const char*, const char*, std::string> cases[] = {
+        {6, "2a00:1450::1", "2001:db8:0:1::65", "2001:db8:0:1::65", "incomingTCP"},
+        {6, "2001:db8:0:1::65", "2a00:1450::1", "2001:db8:", "outgoingTCP"},
+        {17, "fe80::21a:2bff:fe3c:4d5e", "ff02::fb", "fe80::", "outgoingUDP"},
+        {17, "2a00:1450::1", "::ffff:192.0.2.1", "::ffff:192.0.2.", "incomingUDP"},
+        {6, "2a00:1450::1", "2001:db8::10", "2001:db8::1", "incomingTCP"},  // a text prefix
+        {6, "2a00:1450::1", "2001:db8::1", "2001:DB8::1", ""},
+        {6, "2a00:1450::1", "2001:db8::1", "2001:db8:0::1", ""},
+        {58, "2a00:1450::1", "2001:db8::1", "2001:db8::1", ""},  // ICMPv6
+    };
+    for (const auto& [protocol, src, dst, monitor, type] : cases) {
+        SCOPED_TRACE(testing::Message() << src << " -> " << dst << ", monitor " << monitor);
+        test::Ipv6Fields fields{.next = protocol, .sourcePort = 443, .destinationPort = 50000};
+        fields.source.resize(16), fields.destination.resize(16);
+        ASSERT_EQ(::inet_pton(AF_INET6, src, fields.source.data()), 1);
+        ASSERT_EQ(::inet_pton(AF_INET6, dst, fields.destination.data()), 1);
+        const Bytes frame = test::Ethernet(test::Ipv6(fields), {}, 0x86DD);
+        test::CollectingSink sink;
+        EXPECT_EQ(Feed(frame, monitor, sink), !type.empty());
+        const int size = static_cast<int>(frame.size());
+        std::vector<test::Row> expected;
+        if (type.starts_with("incoming")) {
+            expected.push_back({srcMac, src, 443, dstMac, dst, 50000, type, size, frame});
+        } else if (!type.empty()) {
+            expected.push_back({dstMac, dst, 50000, srcMac, src, 443, type, size, frame});
+        }
+        EXPECT_EQ(sink.rows, expected);
+    }
+}
+
 // Frames longer than a record can describe are cut to 32767 bytes, not dropped.
 TEST(Intake, LongFramesAreCutTo32767Bytes) {
     for (std::size_t payload : {32728u, 32729u, 40000u}) {  // frames of 32766, 32767, 40046 bytes

@@ -1,10 +1,14 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <algorithm>
+#include <set>
 
 #include "capture/CaptureCtrl.h"
 #include "capture/CaptureTestSupport.h"
@@ -77,6 +81,107 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     EXPECT_FALSE(helper && QDir(QStringLiteral("/proc/%1").arg(pid)).exists()) << "left running";
     QTest::qWait(50);
     EXPECT_EQ(sink.rows.size(), kDatagrams);
+}
+
+// A socket bound to ::1 on a port the kernel picks; -1 when there is none (no IPv6).
+int BoundSocket6(int type, std::uint16_t& port) {
+    const int fd = ::socket(AF_INET6, type, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin6_port);
+    return fd;
+}
+
+sockaddr_in6 Loopback6(std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_loopback;
+    return a;
+}
+
+// Over ::1: UDP datagrams and a whole TCP connection (handshake, data, both ends closing)
+// arrive classified for the monitor ::1, every one incoming (both ends are ::1), with the
+// ports each way and the length of the frame. Loopback only.
+TEST_P(LiveCapture, IPv6LoopbackUdpAndTcpArriveClassified) {
+    std::uint16_t udpPort = 0, sendPort = 0, tcpPort = 0, clientPort = 0;
+    const int receiver = BoundSocket6(SOCK_DGRAM, udpPort),
+              sender = BoundSocket6(SOCK_DGRAM, sendPort),
+              listener = BoundSocket6(SOCK_STREAM, tcpPort),
+              client = BoundSocket6(SOCK_STREAM, clientPort);
+    if (receiver < 0 || sender < 0 || listener < 0 || client < 0) GTEST_SKIP() << "no ::1 here";
+    ASSERT_EQ(::listen(listener, 1), 0);
+    CaptureCtrl capture;
+    capture.SetLiveMode(GetParam());
+    capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
+    capture.SetCurrentAdapter({"lo", {}, false});
+    test::CollectingSink sink;
+    capture.SetPacketHandler([&](const DecodedPacket& p) { IntakePacket(p, "::1", sink); });
+    QString error;
+    ASSERT_TRUE(capture.SetFilter(
+        QStringLiteral("ip6 and (udp dst port %1 or tcp port %2)").arg(udpPort).arg(tcpPort),
+        &error));
+    if (!capture.Start(&error)) {
+        if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
+        FAIL() << error.toStdString();
+    }
+
+    constexpr std::size_t kDatagrams = 10;
+    const sockaddr_in6 to = Loopback6(udpPort), server = Loopback6(tcpPort);
+    const char payload[32] = "lumeno live capture test";
+    for (std::size_t i = 0; i < kDatagrams; ++i) {
+        ::sendto(sender, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    }
+    ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&server), sizeof server), 0);
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    ASSERT_EQ(::send(client, "hello", 5, 0), 5);
+    char got[5];
+    ASSERT_EQ(::recv(accepted, got, sizeof got, MSG_WAITALL), 5);
+    for (int fd : {client, accepted, listener, sender, receiver}) ::close(fd);
+
+    const auto count = [&](std::string_view type) {
+        return std::count_if(sink.rows.begin(), sink.rows.end(),
+                             [&](const test::Row& r) { return r.transportType == type; });
+    };
+    // SYN, SYN-ACK, ACK, the data, both FINs and the last ACK; other ACKs may ride along.
+    test::WaitUntil([&] { return count("incomingUDP") >= 10 && count("incomingTCP") >= 7; });
+    QTest::qWait(100);
+    capture.Stop();
+    EXPECT_EQ(count("incomingUDP"), 10);
+    EXPECT_GE(count("incomingTCP"), 7);
+    EXPECT_EQ(count("incomingUDP") + count("incomingTCP"), std::ptrdiff_t(sink.rows.size()));
+    const std::string udp = "incomingUDP 00:00:00:00:00:00 ::1:" + std::to_string(sendPort) +
+                            " -> 00:00:00:00:00:00 ::1:" + std::to_string(udpPort) +
+                            " length 94, 94 bytes";  // 14 + 40 + 8 + 32
+    const std::set<std::pair<int, int>> tcpPorts = {{clientPort, tcpPort}, {tcpPort, clientPort}};
+    bool data = false;
+    for (const test::Row& r : sink.rows) {
+        if (r.transportType == "incomingUDP") {
+            EXPECT_EQ(testing::PrintToString(r), udp);
+            continue;
+        }
+        EXPECT_TRUE(r.sourceIP == "::1" && r.dstIP == "::1" &&
+                    tcpPorts.contains({r.sourcePort, r.dstPort}))
+            << testing::PrintToString(r);
+        data = data || std::string(r.packetTxt.end() - 5, r.packetTxt.end()) == "hello";
+    }
+    // The connection opens from the client's port: the first segment is its SYN.
+    const auto first = std::find_if(sink.rows.begin(), sink.rows.end(), [](const test::Row& r) {
+        return r.transportType == "incomingTCP";
+    });
+    ASSERT_NE(first, sink.rows.end());
+    EXPECT_TRUE(first->sourcePort == clientPort && first->dstPort == tcpPort)
+        << testing::PrintToString(*first);
+    EXPECT_TRUE(data) << "no segment carried the data";
 }
 
 INSTANTIATE_TEST_SUITE_P(InProcessAndHelper, LiveCapture,

@@ -9,9 +9,9 @@ namespace lumeno::fuzz {
 // The link types worth fuzzing, picked by the first byte of a fuzz input; any byte past
 // the table gives a link type the decoder does not know.
 inline constexpr int kLinkTypes[] = {
-    linktype::kEthernet, linktype::kLinuxSll,   linktype::kLinuxSll2,
-    linktype::kRaw,      linktype::kIPv4,       linktype::kNull,
-    linktype::kLoop,     linktype::kRawOpenBSD, linktype::kRawLinktype,
+    linktype::kEthernet,    linktype::kLinuxSll, linktype::kLinuxSll2, linktype::kRaw,
+    linktype::kIPv4,        linktype::kNull,     linktype::kLoop,      linktype::kRawOpenBSD,
+    linktype::kRawLinktype, linktype::kIPv6,
 };
 inline constexpr int kLinkTypeCount = sizeof kLinkTypes / sizeof kLinkTypes[0];
 

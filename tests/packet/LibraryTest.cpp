@@ -1,5 +1,6 @@
 #include "packet/Library.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -44,6 +45,94 @@ TEST(IPToNumber, FirstTwoOctetsOfAFourPartText) {
     for (const auto& [text, number] : cases) EXPECT_EQ(IPToNumber(text), number) << text;
     EXPECT_EQ(IPToNumber("99999999999999999999.99999999999.1.1"),
               std::numeric_limits<std::int32_t>::max());
+}
+
+// IPv6: one /48 at one height whatever follows it, the next /48 far away, IPv4-mapped
+// addresses at their IPv4 height, and a text that is no IPv6 address has no number. The
+// numbers are pinned: pictures of one capture must look the same in every version.
+TEST(IPToNumber, IPv6ByItsFirst48Bits) {
+    const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
+        {"2001:db8::1", 46999},
+        {"2001:db8:0:ffff::2", 46999},  // the same /48
+        {"2001:0DB8:0000::", 46999},    // any spelling of it
+        {"2001:db8:1::1", 21966},
+        {"2001:db9::1", 12624},
+        {"fe80::1", 35930},
+        {"fe80::21a:2bff:fe3c:4d5e", 35930},
+        {"ff02::fb", 12333},
+        {"::1", 0},
+        {"::", 0},
+        {"::ffff:192.168.1.101", 49320},
+        {"::ffff:c0a8:165", 49320},
+        {"::192.168.1.101", 0},  // not mapped: the first 48 bits are zero
+        {"2001:db8::g", std::nullopt},
+        {"2001:db8::1%eth0", std::nullopt},
+        {"2001:db8:::1", std::nullopt},
+        {"2001:db8::1::", std::nullopt},
+        {"1:2:3:4:5:6:7", std::nullopt},
+        {"1:2:3:4:5:6:7:8:9", std::nullopt},
+        {"12345::", std::nullopt},
+        {"::ffff:192.168.1.256", std::nullopt},
+        {"::ffff:192.168.01.1", std::nullopt},
+        {":1::", std::nullopt},
+        {"1::2:", std::nullopt},
+    };
+    for (const auto& [text, number] : cases) EXPECT_EQ(IPToNumber(text), number) << text;
+    EXPECT_EQ(ScaleIP("2001:db8::1", 400), 113);  // 46999 * 400 / 65535 = 286.86
+    // Each text again in turn: what is remembered of earlier texts never answers for another.
+    for (const auto& [text, number] : cases) EXPECT_EQ(IPToNumber(text), number) << text;
+}
+
+// Reading IPv6 text agrees with the C library on valid and invalid forms alike.
+TEST(IPToNumber, IPv6TextIsReadAsTheCLibraryReadsIt) {
+    for (const char* text : {"::",
+                             "::1",
+                             "1::",
+                             "1:2:3:4:5:6:7:8",
+                             "1:2:3:4:5:6:7::",
+                             "::2:3:4:5:6:7:8",
+                             "1::8",
+                             "abcd:EF01::",
+                             "::ffff:1.2.3.4",
+                             "::1.2.3.4",
+                             "1:2:3:4:5:6:1.2.3.4",
+                             "1:2:3:4:5:6:7:1.2.3.4",
+                             "1::2::3",
+                             ":::",
+                             "1:::",
+                             "1:2:3:4:5:6:7:8:",
+                             ":1:2:3:4:5:6:7:8",
+                             "00000::",
+                             "0000::",
+                             "g::",
+                             "::1.2.3",
+                             "::1.2.3.4.5",
+                             "::1.2.3.04",
+                             "1.2.3.4::",
+                             ""}) {
+        std::array<std::uint8_t, 16> ours{}, theirs{};
+        const bool read = ParseIPv6(text, ours);
+        EXPECT_EQ(read, ::inet_pton(AF_INET6, text, theirs.data()) == 1) << text;
+        EXPECT_TRUE(!read || ours == theirs) << text;
+    }
+}
+
+// /48 networks spread over the whole axis: 4096 sites of one provider, and one site at
+// each of 4096 providers, fall into sixteen bands of height equally, give or take a few.
+TEST(IPToNumber, IPv6NetworksSpreadOverTheAxis) {
+    for (int step : {0, 1}) {
+        std::array<int, 16> bands{};
+        for (std::uint32_t i = 0; i < 4096; ++i) {
+            std::array<std::uint8_t, 16> a{0x20, 0x01};
+            if (step == 0) {
+                a[4] = std::uint8_t(i >> 8), a[5] = std::uint8_t(i);  // 2001:0:i::/48
+            } else {
+                a[2] = std::uint8_t(i >> 8), a[3] = std::uint8_t(i);  // 2001:i::/48
+            }
+            ++bands[IPv6ToNumber(a) >> 12];
+        }
+        for (int n : bands) EXPECT_NEAR(n, 256, 8) << "step " << step;
+    }
 }
 
 // Snapshot names need the tm offsets (year 1900, month 0) undone and every field padded.

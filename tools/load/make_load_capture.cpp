@@ -1,12 +1,15 @@
 // Writes a synthetic Ethernet capture (classic pcap) for throughput measurements.
 //
-//   lumeno-make-capture [--kind mixed|small|worst] [--packets N] [--seed S] FILE
+//   lumeno-make-capture [--kind mixed|small|worst|mixed6] [--packets N] [--seed S] FILE
 //
-// mixed: frames of 60 to 1514 bytes from a few hundred flows of the monitored host
-//        192.168.1.101, sent in runs as on a real link, with bursts, an incoming port scan,
-//        and about one frame in ten that is not IPv4 TCP/UDP (ARP, ICMP, IPv6) in between.
-// small: the same traffic with every frame cut to the 60-byte minimum.
-// worst: 60-byte frames where no frame belongs to the flow of the one before it.
+// mixed:  frames of 60 to 1514 bytes from a few hundred flows of the monitored host
+//         192.168.1.101, sent in runs as on a real link, with bursts, an incoming port scan,
+//         and about one frame in ten that is not IPv4 TCP/UDP (ARP, ICMP, IPv6) in between.
+// small:  the same traffic with every frame cut to the 60-byte minimum.
+// worst:  60-byte frames where no frame belongs to the flow of the one before it.
+// mixed6: the mixed traffic over IPv6: the monitored host is 2001:db8:1::65, the remote
+//         ends lie in six /48 networks of different providers; the frames in between are
+//         the same ARP, ICMP and IPv6 multicast as in mixed.
 //
 // The output depends only on the arguments: the same seed gives the same bytes, and a
 // shorter file is the start of a longer one.
@@ -23,6 +26,13 @@
 namespace {
 
 constexpr std::uint32_t kMonitored = 0xC0A80165;  // 192.168.1.101
+// In mixed6 the monitored host, and the /48 networks the remote ends lie in.
+constexpr std::uint8_t kMonitored6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 0,
+                                          0,    0,    0,    0,    0, 0, 0, 0x65};
+constexpr std::uint8_t kRemoteNets6[6][6] = {
+    {0x20, 0x01, 0x0d, 0xb8, 0x01, 0x00}, {0x2a, 0x00, 0x14, 0x50, 0x40, 0x01},
+    {0x26, 0x06, 0x47, 0x00, 0x47, 0x00}, {0x20, 0x01, 0x48, 0x60, 0x48, 0x60},
+    {0x26, 0x20, 0x00, 0xfe, 0x00, 0x00}, {0xfd, 0x00, 0x12, 0x34, 0x56, 0x78}};
 constexpr int kFlows = 400;
 
 class Random {
@@ -48,7 +58,7 @@ struct Flow {
     bool serverIsLocal;  // the monitored host listens; traffic mostly flows out
 };
 
-enum class Kind { kMixed, kSmall, kWorst };
+enum class Kind { kMixed, kSmall, kWorst, kMixed6 };
 
 class Writer {
   public:
@@ -103,17 +113,44 @@ void Be32(std::uint8_t* p, std::uint32_t v) {
     Be16(p + 2, v & 0xFFFF);
 }
 
+// The Ethernet header of a frame from (out) or to the monitored host.
+void WriteEthernet(std::uint8_t* f, bool out, std::uint16_t type) {
+    static constexpr std::uint8_t kLocalMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+    static constexpr std::uint8_t kRouterMac[6] = {0x00, 0x0c, 0x29, 0x11, 0x22, 0x33};
+    std::memcpy(f, out ? kRouterMac : kLocalMac, 6);
+    std::memcpy(f + 6, out ? kLocalMac : kRouterMac, 6);
+    Be16(f + 12, type);
+}
+
+// The TCP (segment bytes a sequence step) or UDP (udpLength) header at t, then a payload of
+// printable bytes up to end.
+void WriteTransport(std::uint8_t* t, const std::uint8_t* end, std::uint8_t protocol,
+                    std::uint16_t sport, std::uint16_t dport, std::uint32_t sequence,
+                    std::uint32_t segment, std::uint32_t udpLength) {
+    Be16(t, sport);
+    Be16(t + 2, dport);
+    if (protocol == 6) {
+        std::memset(t + 4, 0, 16);
+        Be32(t + 4, sequence * segment);
+        t[12] = 0x50;
+        t[13] = 0x18;  // PSH, ACK
+        Be16(t + 14, 64240);
+    } else {
+        Be16(t + 4, udpLength);
+        Be16(t + 6, 0);
+    }
+    std::uint8_t* payload = t + (protocol == 6 ? 20 : 8);
+    for (std::uint32_t i = 0; payload + i < end; ++i) {
+        payload[i] = static_cast<std::uint8_t>(' ' + (sequence + i) % 95);
+    }
+}
+
 // Builds an Ethernet + IPv4 + TCP/UDP frame of the given total length (at least 60) with
 // a payload of printable bytes; returns the length.
 std::uint32_t BuildIp(std::uint8_t* f, std::uint32_t length, std::uint32_t src, std::uint32_t dst,
                       std::uint8_t protocol, std::uint16_t sport, std::uint16_t dport,
                       std::uint32_t sequence) {
-    static constexpr std::uint8_t kLocalMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
-    static constexpr std::uint8_t kRouterMac[6] = {0x00, 0x0c, 0x29, 0x11, 0x22, 0x33};
-    const bool out = src == kMonitored;
-    std::memcpy(f, out ? kRouterMac : kLocalMac, 6);
-    std::memcpy(f + 6, out ? kLocalMac : kRouterMac, 6);
-    Be16(f + 12, 0x0800);
+    WriteEthernet(f, src == kMonitored, 0x0800);
     std::uint8_t* ip = f + 14;
     const std::uint32_t transport = protocol == 6 ? 20 : 8;
     // A minimum frame carries the headers and Ethernet padding, not a longer datagram.
@@ -131,24 +168,39 @@ std::uint32_t BuildIp(std::uint8_t* f, std::uint32_t length, std::uint32_t src, 
     for (int i = 0; i < 20; i += 2) sum += (ip[i] << 8) | ip[i + 1];
     while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     Be16(ip + 10, ~sum & 0xFFFF);
-    std::uint8_t* t = ip + 20;
-    Be16(t, sport);
-    Be16(t + 2, dport);
-    if (protocol == 6) {
-        std::memset(t + 4, 0, 16);
-        Be32(t + 4, sequence * 1448);
-        t[12] = 0x50;
-        t[13] = 0x18;  // PSH, ACK
-        Be16(t + 14, 64240);
-    } else {
-        Be16(t + 4, std::min<std::uint32_t>(ipLength, length - 14) - 20);
-        Be16(t + 6, 0);
+    WriteTransport(ip + 20, f + length, protocol, sport, dport, sequence, 1448,
+                   std::min<std::uint32_t>(ipLength, length - 14) - 20);
+    return length;
+}
+
+// The IPv6 address standing for an IPv4 one in mixed6: the monitored host for kMonitored,
+// otherwise one of six /48 networks (by the address's third octet) and the address itself
+// as the interface identifier.
+void Address6(std::uint8_t* p, std::uint32_t v4) {
+    if (v4 == kMonitored) {
+        std::memcpy(p, kMonitored6, 16);
+        return;
     }
-    std::uint8_t* payload = t + transport;
-    std::uint8_t* end = f + length;
-    for (std::uint32_t i = 0; payload + i < end; ++i) {
-        payload[i] = static_cast<std::uint8_t>(' ' + (sequence + i) % 95);
-    }
+    std::memcpy(p, kRemoteNets6[(v4 >> 8 & 0xFF) % 6], 6);
+    std::memset(p + 6, 0, 6);
+    Be32(p + 12, v4);
+}
+
+// The same as BuildIp over IPv6 (at least 14 + 40 + the transport header long).
+std::uint32_t BuildIp6(std::uint8_t* f, std::uint32_t length, std::uint32_t src, std::uint32_t dst,
+                       std::uint8_t protocol, std::uint16_t sport, std::uint16_t dport,
+                       std::uint32_t sequence) {
+    const std::uint32_t transport = protocol == 6 ? 20 : 8;
+    length = std::max<std::uint32_t>(length, 14 + 40 + transport);
+    WriteEthernet(f, src == kMonitored, 0x86DD);
+    std::uint8_t* ip = f + 14;
+    Be32(ip, 0x60000000 | (sport ^ dport));  // version, class 0, a flow label
+    Be16(ip + 4, length - 54);
+    ip[6] = protocol;
+    ip[7] = 64;
+    Address6(ip + 8, src);
+    Address6(ip + 24, dst);
+    WriteTransport(ip + 40, f + length, protocol, sport, dport, sequence, 1428, length - 54);
     return length;
 }
 
@@ -216,7 +268,7 @@ std::uint32_t FrameLength(Random& random, bool tcp) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: lumeno-make-capture [--kind mixed|small|worst] [--packets N] "
+                 "usage: lumeno-make-capture [--kind mixed|small|worst|mixed6] [--packets N] "
                  "[--seed S] FILE\n");
     return 2;
 }
@@ -238,6 +290,8 @@ int main(int argc, char** argv) {
                 kind = Kind::kSmall;
             } else if (k == "worst") {
                 kind = Kind::kWorst;
+            } else if (k == "mixed6") {
+                kind = Kind::kMixed6;
             } else {
                 return Usage();
             }
@@ -281,7 +335,10 @@ int main(int argc, char** argv) {
     writer.FileHeader();
     std::array<std::uint8_t, 1514> frame{};
     std::uint64_t micros = 1798761600ULL * 1000000;  // 2027-01-01
-    const bool minimum = kind != Kind::kMixed;
+    const bool minimum = kind != Kind::kMixed && kind != Kind::kMixed6;
+    const bool v6 = kind == Kind::kMixed6;
+    const auto build = v6 ? BuildIp6 : BuildIp;
+    const std::size_t tcpAt = v6 ? 14 + 40 : 14 + 20;
     std::uint64_t written = 0;
     std::uint32_t scanPort = 1;
     const std::uint32_t scanner = 0xCB0071C8;  // 203.0.113.200
@@ -316,11 +373,11 @@ int main(int argc, char** argv) {
             for (std::uint32_t i = 0; i < run && written < packets; ++i, ++written) {
                 interleave();
                 micros += 2 + random.Below(20);
-                BuildIp(frame.data(), 60, scanner, kMonitored, 6,
-                        static_cast<std::uint16_t>(40000 + scanPort % 1000),
-                        static_cast<std::uint16_t>(scanPort), scanPort);
-                frame[14 + 20 + 13] = 0x02;  // SYN
-                writer.Frame(micros, frame.data(), 60);
+                const std::uint32_t n = build(frame.data(), 60, scanner, kMonitored, 6,
+                                              static_cast<std::uint16_t>(40000 + scanPort % 1000),
+                                              static_cast<std::uint16_t>(scanPort), scanPort);
+                frame[tcpAt + 13] = 0x02;  // SYN
+                writer.Frame(micros, frame.data(), n);
                 scanPort = scanPort % 65535 + 1;
             }
         } else {
@@ -335,14 +392,15 @@ int main(int argc, char** argv) {
                 const bool out = (random.Below(4) != 0) == mostlyOut;
                 const std::uint32_t length = minimum ? 60 : FrameLength(random, flow.tcp);
                 const auto sequence = static_cast<std::uint32_t>(written);
+                std::uint32_t n;
                 if (out) {
-                    BuildIp(frame.data(), length, kMonitored, flow.remote, flow.tcp ? 6 : 17,
-                            flow.localPort, flow.remotePort, sequence);
+                    n = build(frame.data(), length, kMonitored, flow.remote, flow.tcp ? 6 : 17,
+                              flow.localPort, flow.remotePort, sequence);
                 } else {
-                    BuildIp(frame.data(), length, flow.remote, kMonitored, flow.tcp ? 6 : 17,
-                            flow.remotePort, flow.localPort, sequence);
+                    n = build(frame.data(), length, flow.remote, kMonitored, flow.tcp ? 6 : 17,
+                              flow.remotePort, flow.localPort, sequence);
                 }
-                writer.Frame(micros, frame.data(), length);
+                writer.Frame(micros, frame.data(), n);
             }
         }
     }

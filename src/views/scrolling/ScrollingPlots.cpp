@@ -1,10 +1,12 @@
 #include "views/scrolling/ScrollingPlots.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <algorithm>
 
 #include "packet/Colors.h"
 #include "packet/Library.h"
+#include "views/ImageFiles.h"
 
 namespace lumeno {
 
@@ -70,15 +72,17 @@ void RunningPortPlot::Plot(std::string_view sourceIPString, std::int32_t srcPort
 
 void RunningImages::OnWrap(const PlotSurface& surface, const ImageContext& context) {
     if (!enabled) return;
-    const QString name = QStringLiteral("/") + QString::fromStdString(GetTimeStamp()) + suffix_ +
+    const QString name = QString::fromStdString(GetTimeStamp()) + suffix_ +
                          QString::number(snapshotCount_) + QStringLiteral(".bmp");
     const QString directory =
         context.directory.isEmpty() ? QCoreApplication::applicationDirPath() : context.directory;
-    const QString path = directory + name;
-    if (context.showStatus) context.showStatus(name);
-    const QString error = surface.SaveBmp(path);
-    if (!error.isEmpty() && context.showStatus) {
-        context.showStatus(QStringLiteral("Running image %1 not saved: %2").arg(path, error));
+    const QString path = QDir(directory).filePath(name);
+    QString error = MakeImageFolder(directory);
+    if (error.isEmpty()) error = surface.SaveBmp(path);
+    if (context.showStatus) {
+        context.showStatus(error.isEmpty()
+                               ? QStringLiteral("Running image saved: %1").arg(path)
+                               : QStringLiteral("Running image %1 not saved: %2").arg(path, error));
     }
     snapshotCount_ = static_cast<std::int16_t>(snapshotCount_ + 1);
 }

@@ -118,7 +118,12 @@ void RowScrollingWindow::LayOut(QSize client) {
     const QRect plot = picGraph()->geometry();
     label1_[0]->move(0, 5);
     label1_[1]->move(0, plot.height() + 20);
-    chkSnapshots_->move(plot.left() + 25, plot.height() + 20);
+    // Below the corner labels rather than between them, where the right-hand ones would
+    // run into its caption; inside the window however narrow.
+    chkSnapshots_->move(
+        std::max(0, std::min(plot.left() + 25, client.width() - chkSnapshots_->width())),
+        std::max(plot.height() + 20 + label1_[1]->height() + 2,
+                 client.height() - chkSnapshots_->height() - 1));
     PlaceRightLabels(plot.width(), plot.height());
 }
 

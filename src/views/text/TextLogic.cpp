@@ -1,5 +1,6 @@
 #include "views/text/TextLogic.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,7 @@ void HeaderLog::DropOldestLine() {
     if (crlf != std::string_view::npos) {
         characters_ -= CharacterCount(text.substr(0, crlf + 2));
         start_ += crlf + 2;
+        ++droppedLines_;
     } else {
         // No line break at all: the first character goes (all of its bytes).
         std::size_t n = 1;
@@ -50,9 +52,11 @@ void HeaderLog::Add(std::string_view line) {
     if (buffer_.size() > start_) {
         buffer_ += "\r\n";
         characters_ += 2;
+        appended_ += 2;
     }
     buffer_ += line;
     characters_ += CharacterCount(line);
+    appended_ += line.size();
 }
 
 void HeaderLog::Assign(std::string_view text) {
@@ -65,6 +69,8 @@ void HeaderLog::Clear() {
     buffer_.clear();
     start_ = 0;
     characters_ = 0;
+    appended_ = 0;
+    droppedLines_ = 0;
 }
 
 void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line) {
@@ -100,6 +106,27 @@ void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::stri
         *h++ = ' ';
         *a++ = b < 32 || b > 126 ? '.' : static_cast<char>(b);
         *a++ = ' ';
+    }
+}
+
+void FormatBodyRows(std::span<const std::uint8_t> bytes, int perRow, std::string& hex,
+                    std::string& ascii) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    hex.clear();
+    ascii.clear();
+    std::string hexRow, asciiRow;
+    const std::size_t step = static_cast<std::size_t>(std::max(perRow, 1));
+    for (std::size_t at = 0; at < bytes.size(); at += step) {
+        if (at > 0) {
+            hex += '\n';
+            ascii += '\n';
+        }
+        // Packets are at most 65535 bytes: four digits always do.
+        for (int shift = 12; shift >= 0; shift -= 4) hex += kDigits[(at >> shift) & 0x0F];
+        hex += "  ";
+        FormatBody(bytes.subspan(at, std::min(step, bytes.size() - at)), hexRow, asciiRow);
+        hex += hexRow;
+        ascii += asciiRow;
     }
 }
 

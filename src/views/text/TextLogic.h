@@ -23,6 +23,10 @@ class HeaderLog {
 
     std::string_view Text() const { return {buffer_.data() + start_, buffer_.size() - start_}; }
     std::size_t Length() const { return characters_; }
+    // Bytes added by Add since the log was made or cleared, and whole lines dropped: what a
+    // box that showed the log at some moment lacks at its end and has too many at its start.
+    std::uint64_t Appended() const { return appended_; }
+    std::uint64_t DroppedLines() const { return droppedLines_; }
 
     // Characters, not bytes: the user may have typed any text into the box.
     static std::size_t CharacterCount(std::string_view utf8);
@@ -33,6 +37,8 @@ class HeaderLog {
     std::string buffer_;
     std::size_t start_ = 0;       // the log begins here; what lies before was trimmed
     std::size_t characters_ = 0;  // kept as the log changes, so that no packet counts it all
+    std::uint64_t appended_ = 0;
+    std::uint64_t droppedLines_ = 0;
 };
 
 // Builds one log line: each chosen field followed by a TAB, in the fixed field order.
@@ -48,5 +54,9 @@ void FormatHeaderLine(const HeaderFields& fields, const bool (&chosen)[7], std::
 // The body view's two texts for a packet's bytes: two upper-case hex digits and a space per
 // byte; the byte itself (32 to 126) or "." and a space.
 void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::string& ascii);
+// The same units in rows of perRow bytes, one per line ("\n" between), each hexadecimal row
+// starting with its offset in four hex digits and two spaces.
+void FormatBodyRows(std::span<const std::uint8_t> bytes, int perRow, std::string& hex,
+                    std::string& ascii);
 
 }  // namespace lumeno

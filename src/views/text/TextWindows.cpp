@@ -1,6 +1,9 @@
 #include "views/text/TextWindows.h"
 
+#include <QFontMetricsF>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace lumeno {
@@ -87,15 +90,72 @@ void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
     const frmVisTxtSettings& settings = Settings();
     bool chosen[frmVisTxtSettings::kFields];
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) chosen[i] = settings.Shows(i);
-    FormatHeaderLine({sourceMAC, sourceIP, sourcePort, dstMAC, dstIP, dstPort, transportType},
-                     chosen, line_);
+    const HeaderFields fields{sourceMAC, sourceIP, sourcePort,   dstMAC,
+                              dstIP,     dstPort,  transportType};
+    FormatHeaderLine(fields, chosen, line_);
+    NoteColumns(fields, chosen);
     log_.Add(line_);
     Changed();
 }
 
+void visTxt::NoteColumns(const HeaderFields& f, const bool (&chosen)[7]) {
+    auto digits = [](std::int32_t v) {
+        std::size_t n = v < 0 ? 2 : 1;
+        for (std::int64_t rest = v < 0 ? -std::int64_t{v} : v; rest >= 10; rest /= 10) ++n;
+        return n;
+    };
+    const std::size_t lengths[frmVisTxtSettings::kFields] = {
+        f.sourceMAC.size(), f.sourceIP.size(), digits(f.sourcePort),  f.dstMAC.size(),
+        f.dstIP.size(),     digits(f.dstPort), f.transportType.size()};
+    std::size_t column = 0;
+    for (int i = 0; i < frmVisTxtSettings::kFields; ++i) {
+        if (!chosen[i]) continue;
+        const auto chars = static_cast<std::uint16_t>(std::min<std::size_t>(lengths[i], 1000) + 1);
+        if (chars > columns_[column]) columns_[column] = chars;
+        ++column;
+    }
+}
+
+void visTxt::SetTabStops() {
+    if (columns_ == tabsFor_) return;
+    tabsFor_ = columns_;
+    // Addresses, ports and MACs are digits, hex letters, dots and colons: a column as wide as
+    // its longest value in the widest of those never lets a shorter one slip to the next stop.
+    const QFontMetricsF metrics(txtPacket_->font());
+    qreal glyph = 0;
+    for (const QChar c : QStringLiteral("0123456789abcdefABCDEF:.")) {
+        glyph = std::max(glyph, metrics.horizontalAdvance(c));
+    }
+    const qreal gap = 2 * metrics.horizontalAdvance(QLatin1Char(' '));
+    QList<QTextOption::Tab> tabs;
+    qreal x = 0;
+    for (const std::uint16_t chars : columns_) {
+        if (chars == 0) break;
+        x += (chars - 1) * glyph + gap;
+        tabs.append(QTextOption::Tab(x, QTextOption::LeftTab));
+    }
+    QTextOption option = txtPacket_->document()->defaultTextOption();
+    option.setTabs(tabs);
+    txtPacket_->document()->setDefaultTextOption(option);
+}
+
 void visTxt::TakeUserEdits() {
     if (!txtPacket_->document()->isModified()) return;
-    log_.Assign(FromBoxText(txtPacket_->toPlainText()));
+    std::string text = FromBoxText(txtPacket_->toPlainText());
+    // The box lacks the lines added since it last showed the log: they follow the user's text.
+    const std::string_view log = log_.Text();
+    const std::size_t pending = static_cast<std::size_t>(
+        std::min<std::uint64_t>(log_.Appended() - appendedAtPush_, log.size()));
+    std::string_view added = log.substr(log.size() - pending);
+    if (!added.empty()) {
+        const bool broken = added.starts_with("\r\n");
+        if (text.empty() && broken) added.remove_prefix(2);
+        if (!text.empty() && !broken) text += "\r\n";
+        text += added;
+    }
+    log_.Assign(text);
+    // The box's lines are the log's first lines again.
+    droppedAtPush_ = log_.DroppedLines();
     txtPacket_->document()->setModified(false);
 }
 
@@ -103,15 +163,66 @@ void visTxt::Clear() {
     log_.Clear();
     txtPacket_->clear();
     txtPacket_->document()->setModified(false);
+    appendedAtPush_ = 0;
+    droppedAtPush_ = 0;
+    columns_ = {};
     Pushed();
 }
 
+namespace {
+
+struct LinePosition {
+    int line, column;
+};
+
+LinePosition LinePositionOf(const QTextDocument& doc, int position) {
+    const QTextBlock block = doc.findBlock(position);
+    return {block.blockNumber(), position - block.position()};
+}
+
+int PositionOf(const QTextDocument& doc, LinePosition at) {
+    if (at.line < 0) return 0;
+    const QTextBlock block = doc.findBlockByNumber(std::min(at.line, doc.blockCount() - 1));
+    return block.position() + std::min(at.column, block.length() - 1);
+}
+
+}  // namespace
+
 void visTxt::Push() {
     TakeUserEdits();
+    QScrollBar* down = txtPacket_->verticalScrollBar();
+    QScrollBar* across = txtPacket_->horizontalScrollBar();
+    // Lines trimmed at the top move everything up: the user's place moves with its text.
+    const int dropped =
+        static_cast<int>(std::min<std::uint64_t>(log_.DroppedLines() - droppedAtPush_, 1 << 30));
+    // Scrolled to the bottom the box follows the newest line; scrolled up to read it stays.
+    const bool follow = down->value() >= down->maximum();
+    const int firstLine = down->value() - dropped;
+    const int left = across->value();
+    const QTextDocument& doc = *txtPacket_->document();
+    const QTextCursor caret = txtPacket_->textCursor();
+    const bool caretAtEnd = caret.atEnd() && !caret.hasSelection();
+    LinePosition anchor = LinePositionOf(doc, caret.anchor());
+    LinePosition position = LinePositionOf(doc, caret.position());
+    anchor.line -= dropped;
+    position.line -= dropped;
+
+    SetTabStops();
     ToBoxText(log_.Text(), shown_);
     SetBoxText(txtPacket_, shown_);
-    // The caret at the end: the box scrolls to the newest line.
-    txtPacket_->moveCursor(QTextCursor::End);
+
+    QTextCursor after(txtPacket_->document());
+    if (caretAtEnd) {
+        after.movePosition(QTextCursor::End);
+    } else {
+        after.setPosition(PositionOf(doc, anchor));
+        after.setPosition(PositionOf(doc, position), QTextCursor::KeepAnchor);
+    }
+    txtPacket_->setTextCursor(after);
+    down->setValue(follow ? down->maximum() : std::max(0, firstLine));
+    across->setValue(left);
+    appendedAtPush_ = log_.Appended();
+    droppedAtPush_ = log_.DroppedLines();
     Pushed();
 }
 
@@ -143,15 +254,64 @@ visTxtBody::visTxtBody()
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         box->setReadOnly(true);
     }
-    // This view has no settings: the button is there, but does nothing and says so.
     btnVisTxtSettings_ = new QPushButton(QStringLiteral("Settings"), this);
     btnVisTxtSettings_->setObjectName(QStringLiteral("btnVisTxtSettings"));
     btnVisTxtSettings_->setGeometry(TwipsRect(240, 3840, 1215, 495));
-    btnVisTxtSettings_->setEnabled(false);
-    btnVisTxtSettings_->setToolTip(QStringLiteral("This view has no settings"));
     setTabOrder(txtPacketASCII_, btnVisTxtSettings_);
     setTabOrder(btnVisTxtSettings_, txtPacketHex_);
+    connect(btnVisTxtSettings_, &QPushButton::clicked, this, [this] {
+        frmVisTxtBodySettings& settings = Settings();
+        settings.show();
+        settings.raise();
+    });
+    // With aligned rows a line of one box is the same bytes as that line of the other.
+    QScrollBar* hexDown = txtPacketHex_->verticalScrollBar();
+    QScrollBar* asciiDown = txtPacketASCII_->verticalScrollBar();
+    connect(hexDown, &QScrollBar::valueChanged, this, [this, asciiDown](int value) {
+        if (alignRows_) asciiDown->setValue(value);
+    });
+    connect(asciiDown, &QScrollBar::valueChanged, this, [this, hexDown](int value) {
+        if (alignRows_) hexDown->setValue(value);
+    });
     bytes_.reserve(65536);
+}
+
+visTxtBody::~visTxtBody() {
+    delete settings_.data();
+}
+
+frmVisTxtBodySettings& visTxtBody::Settings() {
+    if (!settings_ || settings_->ClosedByUser()) {
+        settings_ = new frmVisTxtBodySettings();
+        // The choice belongs to the view: a settings window made anew shows it.
+        settings_->chkAlignRows()->setChecked(alignRows_);
+        connect(settings_->chkAlignRows(), &QCheckBox::toggled, this, &visTxtBody::SetAlignRows);
+    }
+    return *settings_;
+}
+
+void visTxtBody::SetAlignRows(bool on) {
+    if (on == alignRows_) return;
+    alignRows_ = on;
+    for (QPlainTextEdit* box : {txtPacketASCII_, txtPacketHex_}) {
+        box->setLineWrapMode(on ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+        box->setHorizontalScrollBarPolicy(on ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    }
+    perRow_ = FittingBytesPerRow();
+    formatted_ = false;
+    Push();
+}
+
+int visTxtBody::FittingBytesPerRow() const {
+    const qreal glyph = QFontMetricsF(txtPacketHex_->font()).horizontalAdvance(QLatin1Char('0'));
+    auto room = [](const QPlainTextEdit* box) {
+        return box->width() - 2 * box->frameWidth() - box->verticalScrollBar()->sizeHint().width() -
+               2 * box->document()->documentMargin();
+    };
+    // An offset, two spaces and 16 units of three; 16 units of two.
+    const bool wide =
+        room(txtPacketHex_) >= (4 + 2 + 16 * 3) * glyph && room(txtPacketASCII_) >= 16 * 2 * glyph;
+    return wide ? 16 : 8;
 }
 
 void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
@@ -164,7 +324,11 @@ void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t
 
 void visTxtBody::Format() {
     if (formatted_) return;
-    FormatBody(bytes_, hex_, ascii_);
+    if (alignRows_) {
+        FormatBodyRows(bytes_, perRow_, hex_, ascii_);
+    } else {
+        FormatBody(bytes_, hex_, ascii_);
+    }
     formatted_ = true;
 }
 
@@ -201,6 +365,11 @@ void visTxtBody::resizeEvent(QResizeEvent* event) {
     txtPacketHex_->setGeometry(Twips(2640), 0, boxWidth, boxHeight);
     txtPacketASCII_->setGeometry(0, 0, boxWidth, boxHeight);
     btnVisTxtSettings_->move(Twips(240), boxHeight + Twips(300));
+    if (alignRows_ && FittingBytesPerRow() != perRow_) {
+        perRow_ = FittingBytesPerRow();
+        formatted_ = false;
+        Push();
+    }
 }
 
 }  // namespace lumeno

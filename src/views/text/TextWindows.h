@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -67,8 +68,12 @@ class visTxt : public BufferedTextWindow {
     void Push() override;
 
   private:
-    // Text the user typed into the box is the log from then on.
+    // Text the user typed into the box is the log from then on, followed by the lines added
+    // since the box last showed the log.
     void TakeUserEdits();
+    // Widens the tab stops to the longest value seen in each column since the log was cleared.
+    void NoteColumns(const HeaderFields& fields, const bool (&chosen)[7]);
+    void SetTabStops();
 
     QPlainTextEdit* txtPacket_;
     QPushButton* btnVisTxtSettings_;
@@ -76,6 +81,12 @@ class visTxt : public BufferedTextWindow {
     HeaderLog log_;
     std::string line_;
     std::string shown_;
+    // Where the log stood when the box last showed it.
+    std::uint64_t appendedAtPush_ = 0;
+    std::uint64_t droppedAtPush_ = 0;
+    // The longest value of each column in characters, plus one (0: no such column yet); and
+    // what the box's tab stops were last set for.
+    std::array<std::uint16_t, frmVisTxtSettings::kFields> columns_{}, tabsFor_{};
 };
 
 // The last packet's bytes as characters and in hexadecimal.
@@ -84,6 +95,7 @@ class visTxtBody : public BufferedTextWindow {
 
   public:
     visTxtBody();
+    ~visTxtBody() override;
     void PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
     // Empties both columns.
     void Clear();
@@ -94,6 +106,10 @@ class visTxtBody : public BufferedTextWindow {
     QPlainTextEdit* txtPacketASCII() const { return txtPacketASCII_; }
     QPlainTextEdit* txtPacketHex() const { return txtPacketHex_; }
     QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
+    // "Align rows"; made hidden on first use, and again after the user closed it.
+    frmVisTxtBodySettings& Settings();
+    // With aligned rows: how many bytes each row of both boxes holds, 16 when they fit.
+    int BytesPerRow() const { return perRow_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -101,6 +117,8 @@ class visTxtBody : public BufferedTextWindow {
 
   private:
     void Format();
+    void SetAlignRows(bool on);
+    int FittingBytesPerRow() const;
 
     QPlainTextEdit* txtPacketASCII_;
     QPlainTextEdit* txtPacketHex_;
@@ -109,6 +127,9 @@ class visTxtBody : public BufferedTextWindow {
     std::vector<std::uint8_t> bytes_;
     std::string hex_, ascii_;
     bool formatted_ = true;
+    QPointer<frmVisTxtBodySettings> settings_;
+    bool alignRows_ = false;
+    int perRow_ = 8;
 };
 
 }  // namespace lumeno

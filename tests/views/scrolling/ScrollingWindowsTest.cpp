@@ -39,9 +39,10 @@ TEST(visWaterfallData, OneRunningImagePerWrapWhileTickedAndFailuresDoNotStopIt) 
     EXPECT_EQ(files(), 0);
     w.PlotData(60);  // bottom row drawn: one image
     EXPECT_EQ(files(), 1);
-    EXPECT_TRUE(shown.last().startsWith("/")) << shown.last().toStdString();
+    EXPECT_TRUE(shown.last().startsWith("Running image saved: " + dir.path() + "/"))
+        << shown.last().toStdString();
     EXPECT_TRUE(shown.last().endsWith("_runningwater1.bmp")) << shown.last().toStdString();
-    EXPECT_TRUE(QFile::exists(dir.path() + shown.last()));
+    EXPECT_TRUE(QFile::exists(shown.last().section(": ", 1)));
 
     context.directory = dir.path() + "/missing";
     sweep();

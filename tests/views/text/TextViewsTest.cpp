@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <string>
 #include <vector>
 
@@ -87,22 +92,143 @@ TEST(HeaderLog, CountsCharactersNotBytes) {
     }
 }
 
-// Guards the box and the log staying one: the box shows the log after the push interval,
-// and text the user types becomes the log that the next packet trims and appends to.
-TEST(HeaderView, TheBoxShowsTheLogAndWhatTheUserTypesBecomesTheLog) {
-    visTxt v;
-    v.show();
-    Print(v);
-    Print(v, 443);
+std::string Line(std::int32_t sourcePort) {
+    return "10.0.0.1\t" + std::to_string(sourcePort) + "\t192.168.1.101\t1025\tincomingTCP\t";
+}
+
+void Push(BufferedTextWindow& v) {
     QTest::qWait(kTextPushMillis + 5);
     v.Refresh();
-    EXPECT_EQ(v.txtPacket()->toPlainText().toStdString(),
-              "10.0.0.1\t80\t192.168.1.101\t1025\tincomingTCP\t\n"
-              "10.0.0.1\t443\t192.168.1.101\t1025\tincomingTCP\t");
-    v.txtPacket()->selectAll();
-    QTest::keyClicks(v.txtPacket(), "mine");
-    Print(v);
-    EXPECT_EQ(v.LogText(), "mine\r\n10.0.0.1\t80\t192.168.1.101\t1025\tincomingTCP\t");
+}
+
+// Guards the box and the log staying one while packets arrive between two refreshes of the
+// box: whatever the user typed is kept, every line added meanwhile follows it, and the box
+// then shows exactly the log.
+TEST(HeaderView, WhatTheUserTypesIsKeptWithEveryLineAddedMeanwhile) {
+    enum Edit { kNewLineX, kReplaceAll, kDeleteAll, kTwoEdits };
+    const std::pair<Edit, std::vector<std::string>> cases[] = {
+        {kNewLineX, {Line(1), "X", Line(2), Line(3), Line(4)}},
+        {kReplaceAll, {"mine", Line(2), Line(3), Line(4)}},
+        {kDeleteAll, {Line(2), Line(3), Line(4)}},
+        {kTwoEdits, {Line(1), "XY", Line(2), Line(3), Line(4), Line(5)}},
+    };
+    for (const auto& [edit, lines] : cases) {
+        visTxt v;
+        v.show();
+        QPlainTextEdit* box = v.txtPacket();
+        Print(v, 1);
+        Push(v);
+        Print(v, 2);
+        Print(v, 3);
+        box->moveCursor(QTextCursor::End);
+        if (edit == kNewLineX || edit == kTwoEdits) {
+            QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClicks(box, "X");
+        } else {
+            box->selectAll();
+            if (edit == kReplaceAll) QTest::keyClicks(box, "mine");
+            if (edit == kDeleteAll) QTest::keyClick(box, Qt::Key_Backspace);
+        }
+        Print(v, 4);
+        if (edit == kTwoEdits) {
+            QTest::keyClicks(box, "Y");
+            Print(v, 5);
+        }
+        std::string expected;
+        for (const std::string& line : lines) expected += (expected.empty() ? "" : "\r\n") + line;
+        EXPECT_EQ(v.LogText(), expected) << "edit " << edit;
+        Push(v);
+        EXPECT_EQ(box->toPlainText().replace('\n', "\r\n").toStdString(), expected);
+    }
+}
+
+// Guards the place the user reads at: the box opens at the left edge, keeps the lines the
+// user scrolled up to while new ones are added and old ones trimmed, and follows the newest
+// line again once the user is back at the bottom.
+TEST(HeaderView, StaysWhereTheUserScrolledAndFollowsOnlyAtTheBottom) {
+    visTxt v;
+    v.show();
+    v.Settings().Check1(0)->setChecked(true);  // lines wider than the box
+    v.Settings().Check1(3)->setChecked(true);
+    QPlainTextEdit* box = v.txtPacket();
+    QScrollBar* down = box->verticalScrollBar();
+    QScrollBar* across = box->horizontalScrollBar();
+    auto lineAt = [&](int line) { return box->document()->findBlockByNumber(line).text(); };
+    int port = 1000;
+    for (; port < 1060; ++port) Print(v, port);  // well over the trim bound
+    Push(v);
+    ASSERT_GT(across->maximum(), 0);
+    EXPECT_EQ(across->value(), 0);
+    ASSERT_GT(down->maximum(), 10);
+    EXPECT_EQ(down->value(), down->maximum());
+
+    struct Step {
+        int scrollTo;  // -1: the bottom
+        int packets;
+        bool follows;
+    };
+    const Step steps[] = {
+        {5, 10, false}, {5, 1, false}, {20, 10, false}, {-1, 3, true}, {0, 30, false}};
+    for (const Step& step : steps) {
+        down->setValue(step.scrollTo < 0 ? down->maximum() : step.scrollTo);
+        across->setValue(7);
+        const QString top = lineAt(down->value());
+        for (int i = 0; i < step.packets; ++i) Print(v, port++);
+        Push(v);
+        EXPECT_EQ(across->value(), 7);
+        if (step.follows) {
+            EXPECT_EQ(down->value(), down->maximum());
+            EXPECT_TRUE(
+                lineAt(box->document()->blockCount() - 1).contains(QString::number(port - 1)));
+        } else {
+            EXPECT_LT(down->value(), down->maximum());
+            // A line trimmed away leaves the user at the top.
+            if (box->document()->find(top).isNull()) {
+                EXPECT_EQ(down->value(), 0);
+            } else {
+                EXPECT_EQ(lineAt(down->value()), top) << "scrolled to " << step.scrollTo;
+            }
+        }
+    }
+}
+
+// Guards the columns: whatever the length of each value (short and long IPv4 addresses,
+// IPv6, one- to five-digit ports), every field of every line starts at the same place as
+// the same field of the other lines.
+TEST(HeaderView, EveryColumnStartsAtOnePlaceWhateverItsValuesLength) {
+    struct Row {
+        const char* source;
+        std::int32_t sourcePort;
+        const char* dst;
+        std::int32_t dstPort;
+    };
+    const Row rows[] = {
+        {"192.168.1.50", 40055, "8.8.8.8", 53},
+        {"10.0.0.1", 80, "192.168.100.100", 443},
+        {"2001:db8:85a3:0:0:8a2e:370:7334", 5, "::1", 65535},
+        {"ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255", 1, "fe80::1", 8},
+        {"1.1.1.1", 65535, "255.255.255.255", 0},
+    };
+    visTxt v;
+    v.show();
+    for (const Row& r : rows)
+        v.PrintHeader("", r.source, r.sourcePort, "", r.dst, r.dstPort, "outgoingUDP");
+    Push(v);
+    QTextDocument* doc = v.txtPacket()->document();
+    ASSERT_EQ(doc->blockCount(), 5);
+    std::vector<qreal> starts;  // of the first line's columns
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        doc->documentLayout()->blockBoundingRect(block);  // lays the line out
+        const QTextLine line = block.layout()->lineAt(0);
+        std::vector<qreal> x;
+        for (int i = 0; i < block.length() - 1; ++i) {
+            if (block.text()[i] == '\t') x.push_back(line.cursorToX(i + 1));
+        }
+        ASSERT_EQ(x.size(), 5u);
+        if (starts.empty()) starts = x;
+        for (std::size_t c = 0; c + 1 < x.size(); ++c)
+            EXPECT_EQ(x[c], starts[c]) << block.text().toStdString() << ", column " << c + 1;
+    }
 }
 
 // Guards the body view: hex and printable characters at the edges of the printable range,
@@ -127,6 +253,71 @@ TEST(BodyView, TwoColumnsOfTheLastPacket) {
     v.resize(Twips(6000), Twips(900));
     QTest::qWait(10);
     EXPECT_EQ(v.txtPacketHex()->height(), 0);
+}
+
+// Guards aligned rows: off by default (the wrapping texts); on, both boxes hold the same bytes
+// on each line, 16 to a row where both fit and 8 where not, each hexadecimal row led by its
+// offset, and scrolling either box scrolls the other to the same line.
+TEST(BodyView, AlignedRowsPutEachByteOnTheLineOfItsCharacter) {
+    visTxtBody v;
+    v.show();
+    std::vector<std::uint8_t> bytes(40);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    v.PrintBody(bytes, 40);
+    QTest::mouseClick(v.btnVisTxtSettings(), Qt::LeftButton);
+    frmVisTxtBodySettings& settings = v.Settings();
+    EXPECT_TRUE(settings.isVisible());
+    EXPECT_FALSE(settings.chkAlignRows()->isChecked());
+    EXPECT_EQ(v.HexText().substr(0, 9), "00 01 02 ");
+
+    const qreal glyph = QFontMetricsF(v.txtPacketHex()->font()).horizontalAdvance(QLatin1Char('0'));
+    struct Case {
+        int boxWidth;
+        int perRow;
+        std::vector<std::pair<int, const char*>> hexLines, asciiLines;
+    };
+    const Case cases[] = {
+        {900,
+         16,
+         {{0, "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "},
+          {2, "0020  20 21 22 23 24 25 26 27 "}},
+         {{0, ". . . . . . . . . . . . . . . . "}, {2, "  ! \" # $ % & ' "}}},
+        {static_cast<int>(40 * glyph) + 40,
+         8,
+         {{1, "0008  08 09 0A 0B 0C 0D 0E 0F "}, {4, "0020  20 21 22 23 24 25 26 27 "}},
+         {{1, ". . . . . . . . "}, {4, "  ! \" # $ % & ' "}}},
+    };
+    settings.chkAlignRows()->setChecked(true);
+    for (const Case& c : cases) {
+        v.resize(2 * (c.boxWidth + 8), Twips(1500) + 50);
+        QTest::qWait(kTextPushMillis + 5);
+        v.Refresh();
+        EXPECT_EQ(v.BytesPerRow(), c.perRow);
+        QTextDocument* hex = v.txtPacketHex()->document();
+        QTextDocument* ascii = v.txtPacketASCII()->document();
+        EXPECT_EQ(hex->blockCount(), (40 + c.perRow - 1) / c.perRow);
+        EXPECT_EQ(ascii->blockCount(), hex->blockCount());
+        for (const auto& [line, text] : c.hexLines) {
+            EXPECT_EQ(hex->findBlockByNumber(line).text().toStdString(), text);
+        }
+        for (const auto& [line, text] : c.asciiLines) {
+            EXPECT_EQ(ascii->findBlockByNumber(line).text().toStdString(), text);
+        }
+        QScrollBar* hexDown = v.txtPacketHex()->verticalScrollBar();
+        QScrollBar* asciiDown = v.txtPacketASCII()->verticalScrollBar();
+        const int last = std::min(hexDown->maximum(), asciiDown->maximum());
+        if (c.perRow == 8) {
+            ASSERT_GT(last, 0);
+        }
+        hexDown->setValue(last);
+        EXPECT_EQ(asciiDown->value(), last);
+        asciiDown->setValue(0);
+        EXPECT_EQ(hexDown->value(), 0);
+    }
+    settings.chkAlignRows()->setChecked(false);
+    EXPECT_EQ(v.txtPacketHex()->toPlainText().toStdString(), v.HexText());
+    EXPECT_EQ(v.HexText().substr(0, 9), "00 01 02 ");
+    EXPECT_EQ(v.txtPacketHex()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 }  // namespace

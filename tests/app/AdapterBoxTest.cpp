@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/SourcePath.h"
+#include "app/frmMain.h"
+#include "capture/CaptureTestSupport.h"
+#include "capture/Decoder.h"
+
+namespace lumeno {
+namespace {
+
+using test::ExpectContains;
+using test::WaitUntil;
+
+// The adapter box takes adapter names and file paths alike. A file wins over an adapter of
+// the same name only when written as a path or chosen with "…", the window says which it
+// took, and a path that is no capture file is refused with the reason.
+TEST(AdapterBox, AFileWinsOnlyAsAPathOrWhenChosenAndTheWindowSaysWhichItTook) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString home = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LUMENO_SAMPLE_CAPTURE), dir.filePath("lo")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LUMENO_SAMPLE_CAPTURE), dir.filePath("sample")));
+    ASSERT_TRUE(QDir().mkdir("folder"));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, "socket", sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string wifi = test::TempPath("adapterbox_linktype105.pcap");
+    {
+        // Two all-zero frames of 802.11, a link type the decoder does not read.
+        const std::uint32_t header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, 105};
+        const std::uint32_t record[] = {1700000000u, 0, 24, 24};
+        const char frame[24] = {};
+        QFile file(QString::fromStdString(wifi));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(header), sizeof header);
+        for (int i = 0; i < 2; ++i) {
+            file.write(reinterpret_cast<const char*>(record), sizeof record);
+            file.write(frame, sizeof frame);
+        }
+    }
+
+    frmMain w;
+    w.SetReplaySpeed(0);
+    const bool haveLo = w.cmbInterface()->findText("lo", Qt::MatchExactly) >= 0;
+    const bool mayCapture = geteuid() == 0;
+    struct Case {
+        const char* what = "";
+        std::function<void()> choose{};
+        QStringList message{};  // parts the message must hold once capture has started
+        QStringList atEnd{};    // and once a file has come to its end
+        bool needsLo = false, needsRoot = false;
+    };
+    const auto type = [&](const QString& text) {
+        return [&w, text] { w.cmbInterface()->setEditText(text); };
+    };
+    const std::vector<Case> cases = {
+        {.what = "a bare name is the adapter",
+         .choose = type("lo"),
+         .message = {"Capturing on lo (the adapter, not the file of that name", "./lo"},
+         .needsLo = true,
+         .needsRoot = true},
+        {.what = "written as a path it is the file",
+         .choose = type("./lo"),
+         .message = {"Replaying ./lo"},
+         .atEnd = {"End of capture file ./lo: 4325 packets read"},
+         .needsLo = true},
+        {.what = "chosen with the button it is the file",
+         .choose = [&] { w.ChooseFile("lo"); },
+         .message = {"Replaying lo (the file, not the adapter lo)"},
+         .atEnd = {"End of capture file lo: 4325 packets read"},
+         .needsLo = true},
+        {.what = "a bare name of a file and no adapter",
+         .choose = type("sample"),
+         .message = {"Replaying sample"}},
+        {.what = "no adapter and no file",
+         .choose = type("nosuch0"),
+         .message = {"\"nosuch0\" is neither an adapter in the list nor a file (No such file "
+                     "or directory)"}},
+        {.what = "a missing path",
+         .choose = type("/nonexistent/x.pcap"),
+         .message = {"\"/nonexistent/x.pcap\": No such file or directory"}},
+        {.what = "a directory", .choose = type("folder"), .message = {"\"folder\" is a directory"}},
+        {.what = "a socket", .choose = type("socket"), .message = {"is not a regular file"}},
+        {.what = "frames it cannot decode",
+         .choose = type(QString::fromStdString(wifi)),
+         .message = {"Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"},
+         .atEnd = {"End of capture file",
+                   "Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if ((c.needsLo && !haveLo) || (c.needsRoot && !mayCapture)) continue;
+        c.choose();
+        QSignalSpy ended(&w, &frmMain::captureEnded);
+        w.StartCapture();
+        for (const QString& part : c.message) ExpectContains(w.MessageText(), {part});
+        if (!c.atEnd.isEmpty()) {
+            ASSERT_TRUE(WaitUntil([&] { return !ended.isEmpty(); }));
+            for (const QString& part : c.atEnd) ExpectContains(w.MessageText(), {part});
+        }
+        w.StopCapture();
+    }
+    ::close(listener);
+    QDir::setCurrent(home);
+}
+
+// The warning about link types must never hit a capture whose frames do decode: over the
+// real captures, every link type with a single TCP or UDP frame decoded is one the decoder
+// says it knows, and the window's note is empty for it.
+TEST(AdapterBox, NoWarningForALinkTypeWhoseFramesDecode) {
+    namespace fs = std::filesystem;
+    if (!fs::is_directory(LUMENO_CAPTURES_DIR)) GTEST_SKIP() << "no " << LUMENO_CAPTURES_DIR;
+    std::map<int, std::string> decodedIn;  // link type: the first file that showed it decoding
+    for (const auto& entry : fs::directory_iterator(LUMENO_CAPTURES_DIR)) {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* file = pcap_open_offline(entry.path().c_str(), errbuf);
+        if (!file) continue;
+        const int linkType = pcap_datalink(file);
+        pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        DecodedPacket packet;
+        for (int i = 0; i < 2000 && pcap_next_ex(file, &header, &bytes) == 1; ++i) {
+            DecodeFrame(linkType, {bytes, header->caplen}, header->len, packet);
+            if (packet.protocolKind != kProtocolOther) {
+                decodedIn.try_emplace(linkType, entry.path().filename().string());
+                break;
+            }
+        }
+        pcap_close(file);
+    }
+    EXPECT_GE(decodedIn.size(), 3u);
+    for (const auto& [linkType, file] : decodedIn) {
+        EXPECT_TRUE(DecodesLinkType(linkType)) << linkType << " in " << file;
+        EXPECT_TRUE(UndecodableLinkTypeText(linkType).isEmpty()) << linkType;
+    }
+    EXPECT_FALSE(DecodesLinkType(12345));
+    EXPECT_EQ(UndecodableLinkTypeText(12345),
+              "Frames of link type 12345 cannot be decoded: no packet of this capture can be "
+              "drawn.");
+}
+
+}  // namespace
+}  // namespace lumeno

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <tuple>
+
+#include "capture/CaptureCtrl.h"
+#include "capture/CaptureTestSupport.h"
+
+namespace lumeno {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ExpectContains;
+
+// What capinfos (from tshark's package) says of a file, with its exit status; empty when
+// it is not installed.
+std::pair<int, QString> Capinfos(const std::string& path) {
+    QProcess process;
+    process.start("capinfos", {QString::fromStdString(path)});
+    if (!process.waitForStarted() || !process.waitForFinished(30000)) return {-1, {}};
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput() +
+                                                       process.readAllStandardError())};
+}
+
+// A replay that also writes what it reads: every frame goes to the file (those the intake
+// refuses too), with the link type and the filter in its header, so that reading the file
+// back gives the same frames and records, and the Wireshark tools read it as well.
+TEST(CaptureWriter, WhatIsReadIsWrittenAndReadsBackTheSame) {
+    const fs::path captures = LUMENO_CAPTURES_DIR;
+    if (!fs::is_directory(captures)) GTEST_SKIP() << "no " << captures;
+    // file, filter, monitor, link type as capinfos names it
+    const std::tuple<std::string, QString, const char*, const char*> cases[] = {
+        {LUMENO_SAMPLE_CAPTURE, "", "192.168.1.101", "Ethernet"},
+        {LUMENO_SAMPLE_CAPTURE, "udp or arp", "192.168.1.101", "Ethernet"},
+        {(captures / "tcp-handshake-nano.pcap").string(), "", "", "Linux cooked-mode capture v1"},
+        {(captures / "LINKTYPE_RAW_ipv4.pcap").string(), "", "", "Raw IP"},
+    };
+    QTemporaryDir dir;
+    for (const auto& [path, filter, monitor, linkType] : cases) {
+        const std::string written = dir.filePath("written.pcapng").toStdString();
+        CaptureCtrl capture;
+        capture.SetWriteFile(QString::fromStdString(written));
+        ASSERT_TRUE(capture.SetFilter(filter, nullptr));
+        capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(path));
+        capture.SetReplaySpeed(0);
+        bool ended = false, writeFailed = false;
+        QObject::connect(&capture, &CaptureCtrl::finished, [&] { ended = true; });
+        QObject::connect(&capture, &CaptureCtrl::writeFailed, [&] { writeFailed = true; });
+        ASSERT_TRUE(capture.Start(nullptr));
+        ASSERT_TRUE(test::WaitUntil([&] { return ended; }, 20000)) << path;
+        EXPECT_FALSE(writeFailed);
+
+        const test::FileRun original = test::ReplayFile(path, monitor, 0, filter);
+        const test::FileRun again = test::ReplayFile(written, monitor);
+        ASSERT_TRUE(again.finished)
+            << again.startError.toStdString() << again.endMessage.toStdString();
+        EXPECT_EQ(again.seen, original.seen) << path;
+        EXPECT_GT(again.seen, 0u) << path;
+        EXPECT_TRUE(again.rows == original.rows) << path;
+        const auto [status, info] = Capinfos(written);
+        if (status == -1) continue;  // no Wireshark tools here
+        EXPECT_EQ(status, 0) << info.toStdString();
+        ExpectContains(
+            info, {QStringLiteral("Number of packets:   %1").arg(original.seen),
+                   QStringLiteral("Encapsulation = ") + linkType, "Capture application: Lumeno"});
+        EXPECT_EQ(info.contains("Filter string = " + filter), !filter.isEmpty())
+            << info.toStdString();
+    }
+}
+
+// A write that fails (here: a full file system) is reported at once with the system's
+// reason, while capture goes on to the end; the file holds whole packets up to then and
+// reads back without complaint.
+TEST(CaptureWriter, AFullFileSystemIsReportedAndTheFileStaysReadable) {
+    QTemporaryDir dir;
+    const std::string mountPoint = dir.path().toStdString();
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    const std::string written = mountPoint + "/full.pcapng";
+    QString failure;
+    bool ended = false, capturingAtFailure = false;
+    {
+        CaptureCtrl capture;
+        capture.SetWriteFile(QString::fromStdString(written));
+        capture.SetCurrentAdapter(CaptureCtrl::FileAdapter(LUMENO_SAMPLE_CAPTURE));
+        capture.SetReplaySpeed(0);
+        QObject::connect(&capture, &CaptureCtrl::finished, [&] { ended = true; });
+        QObject::connect(&capture, &CaptureCtrl::writeFailed, [&](const QString& m) {
+            EXPECT_TRUE(failure.isEmpty()) << "reported twice";
+            failure = m;
+            capturingAtFailure = capture.IsCapturing();
+        });
+        ASSERT_TRUE(capture.Start(nullptr));
+        EXPECT_TRUE(test::WaitUntil([&] { return ended; }, 20000));
+        EXPECT_EQ(capture.Statistics().seen, 4325u);  // capture went on
+    }
+    ExpectContains(failure, {QString::fromStdString(written), "No space left on device"});
+    EXPECT_TRUE(capturingAtFailure);
+    const test::FileRun again = test::ReplayFile(written, "");
+    EXPECT_TRUE(again.finished) << again.endMessage.toStdString() << again.startError.toStdString();
+    EXPECT_GT(again.seen, 10u);
+    EXPECT_LT(again.seen, 4325u);
+    const auto [status, info] = Capinfos(written);
+    EXPECT_TRUE(status == -1 || status == 0) << info.toStdString();
+    ::umount2(mountPoint.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace lumeno

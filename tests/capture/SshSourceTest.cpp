@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <tuple>
+
+#include "capture/CaptureCtrl.h"
+#include "capture/CaptureTestSupport.h"
+
+namespace lumeno {
+namespace {
+
+using test::ExpectContains;
+using test::WaitUntil;
+
+// An OpenSSH server of this test's own on a high port of 127.0.0.1, with a host key and a
+// user key (and one it does not know) made in a temporary folder.
+class SshServer {
+  public:
+    SshServer() {
+        const QString sshd = QStringLiteral("/usr/sbin/sshd");
+        if (!QFileInfo(sshd).isExecutable()) {
+            why_ = "no " + sshd.toStdString() + " (Debian package openssh-server)";
+            return;
+        }
+        if (::geteuid() != 0) {
+            why_ = "tcpdump on the server side needs root to capture";
+            return;
+        }
+        for (const char* key : {"host", "user", "stranger"}) {
+            if (QProcess::execute("ssh-keygen",
+                                  {"-q", "-t", "ed25519", "-N", "", "-f", Path(key)}) != 0) {
+                why_ = "ssh-keygen failed";
+                return;
+            }
+        }
+        QFile::copy(Path("user.pub"), Path("authorized_keys"));
+        ::mkdir("/run/sshd", 0755);  // sshd's privilege separation needs it
+        const int probe = test::BoundSocket(SOCK_STREAM, port_);
+        ::close(probe);
+        server_.setProcessChannelMode(QProcess::MergedChannels);
+        server_.start(sshd, {"-D", "-e",
+                             "-f", "/dev/null",
+                             "-p", QString::number(port_),
+                             "-h", Path("host"),
+                             "-o", "ListenAddress=127.0.0.1",
+                             "-o", "AuthorizedKeysFile=" + Path("authorized_keys"),
+                             "-o", "StrictModes=no",
+                             "-o", "UsePAM=no",
+                             "-o", "PidFile=none",
+                             "-o", "PermitRootLogin=prohibit-password",
+                             "-o", "MaxStartups=50"});
+        if (!server_.waitForStarted() || !WaitUntil([&] {
+                return server_.state() != QProcess::Running ||
+                       server_.peek(4096).contains("Server listening");
+            }) ||
+            server_.state() != QProcess::Running) {
+            why_ = "sshd did not start: " + server_.readAll().toStdString();
+            return;
+        }
+        // The client knows the host key from the start: nothing to accept.
+        QFile hostKey(Path("host.pub")), known(Path("known_hosts"));
+        hostKey.open(QIODevice::ReadOnly);
+        known.open(QIODevice::WriteOnly);
+        known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(port_).toUtf8() + hostKey.readAll());
+    }
+    ~SshServer() {
+        server_.terminate();
+        server_.waitForFinished(2000);
+    }
+
+    const std::string& WhyNot() const { return why_; }
+    std::uint16_t Port() const { return port_; }
+    // The ssh client with this server's keys in place of the user's own.
+    QStringList Client(const char* key) const {
+        return {"ssh",
+                "-F",
+                "/dev/null",
+                "-i",
+                Path(key),
+                "-o",
+                "IdentitiesOnly=yes",
+                "-o",
+                "UserKnownHostsFile=" + Path("known_hosts"),
+                "-o",
+                "StrictHostKeyChecking=yes"};
+    }
+    std::string Address(const std::string& adapter) const {
+        const passwd* user = ::getpwuid(::geteuid());
+        return "ssh://" + std::string(user ? user->pw_name : "root") +
+               "@127.0.0.1:" + std::to_string(port_) + "/" + adapter;
+    }
+
+  private:
+    QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir_;
+    QProcess server_;
+    std::uint16_t port_ = 0;
+    std::string why_;
+};
+
+// Processes running tcpdump on lo as the remote capture starts it.
+int RemoteCaptures() {
+    static const QByteArray kArguments("-U\0-s\0000\0-w\0-\0-i\0lo\0", 19);
+    int count = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (!cmdline.open(QIODevice::ReadOnly)) continue;
+        const QByteArray text = cmdline.readAll();
+        count += text.startsWith("tcpdump") && text.contains(kArguments);
+    }
+    return count;
+}
+
+struct SshRun {
+    CaptureCtrl capture;
+    test::CollectingSink sink;
+    QString failure;
+
+    SshRun(const SshServer& server, const char* key, const std::string& adapter) {
+        capture.SetSshCommand(server.Client(key));
+        capture.SetCurrentAdapter(
+            *CaptureCtrl::StreamAdapter(QString::fromStdString(server.Address(adapter))));
+        capture.SetPacketHandler(
+            [this](const DecodedPacket& p) { IntakePacket(p, "127.0.0.1", sink); });
+        QObject::connect(&capture, &CaptureCtrl::failed, [this](const QString& m) { failure = m; });
+    }
+};
+
+// Over ssh to the test's own server, tcpdump on its lo brings back the UDP and TCP traffic
+// the test sends to 127.0.0.1, classified as from a local adapter; with the window's filter
+// only what it names. The ssh connection's own packets are never among the records, Stop
+// ends the remote tcpdump, and its figures then tell the kernel's drops.
+TEST(SshSource, RemoteCaptureOverSshBringsTheTrafficButNotItsOwn) {
+    SshServer server;
+    if (!server.WhyNot().empty()) GTEST_SKIP() << server.WhyNot();
+    std::uint16_t udpPort = 0, tcpPort = 0, sendPort = 0;
+    const int receiver = test::BoundSocket(SOCK_DGRAM, udpPort);
+    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
+    const int listener = test::BoundSocket(SOCK_STREAM, tcpPort);
+    ASSERT_TRUE(receiver >= 0 && sender >= 0 && listener >= 0);
+    ::listen(listener, 64);
+    const sockaddr_in udpTo = test::Loopback(udpPort), tcpTo = test::Loopback(tcpPort);
+
+    for (const bool udpOnly : {false, true}) {
+        SshRun run(server, "user", "lo");
+        ASSERT_TRUE(run.capture.SetFilter(udpOnly ? QStringLiteral("udp") : QString(), nullptr));
+        QString error;
+        ASSERT_TRUE(run.capture.Start(&error)) << error.toStdString();
+        const auto udpRows = [&] {
+            return std::count_if(run.sink.rows.begin(), run.sink.rows.end(),
+                                 [&](const test::Row& r) { return r.dstPort == udpPort; });
+        };
+        // Bounded traffic until ten datagrams came back (the remote tcpdump needs a moment).
+        for (int i = 0; i < 100 && udpRows() < 10 && run.failure.isEmpty(); ++i) {
+            ::sendto(sender, "lumeno over ssh", 15, 0, reinterpret_cast<const sockaddr*>(&udpTo),
+                     sizeof udpTo);
+            const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+            ::connect(client, reinterpret_cast<const sockaddr*>(&tcpTo), sizeof tcpTo);
+            ::send(client, "hello", 5, MSG_NOSIGNAL);
+            ::close(client);
+            const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+            if (accepted >= 0) ::close(accepted);
+            QTest::qWait(60);
+        }
+        ASSERT_TRUE(run.failure.isEmpty()) << run.failure.toStdString();
+        EXPECT_GE(udpRows(), 10);
+        EXPECT_EQ(RemoteCaptures(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        run.capture.Stop();
+        EXPECT_LT(clock.elapsed(), 4000);
+        EXPECT_TRUE(WaitUntil([] { return RemoteCaptures() == 0; })) << "tcpdump left running";
+        const CaptureStats stats = run.capture.Statistics();
+        EXPECT_TRUE(stats.dropsKnown && stats.dropped == 0 && stats.received >= stats.seen)
+            << stats.dropped << " dropped, " << stats.received << " received, " << stats.seen;
+        int tcpRows = 0;
+        for (const test::Row& r : run.sink.rows) {
+            ASSERT_TRUE(r.sourcePort != server.Port() && r.dstPort != server.Port())
+                << "the ssh connection itself: " << testing::PrintToString(r);
+            if (r.dstPort == udpPort) {
+                EXPECT_EQ(testing::PrintToString(r),
+                          "incomingUDP 00:00:00:00:00:00 127.0.0.1:" + std::to_string(sendPort) +
+                              " -> 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udpPort) +
+                              " length 57, 57 bytes");
+            }
+            tcpRows += r.transportType == "incomingTCP" &&
+                       (r.dstPort == tcpPort || r.sourcePort == tcpPort);
+            EXPECT_FALSE(udpOnly && r.transportType.ends_with("TCP")) << testing::PrintToString(r);
+        }
+        EXPECT_TRUE(udpOnly || tcpRows > 0);
+    }
+    ::close(receiver);
+    ::close(sender);
+    ::close(listener);
+}
+
+// A key the server does not know, or an adapter the host does not have, ends the capture
+// with ssh's or tcpdump's own words.
+TEST(SshSource, SshAndTcpdumpFailuresReachTheMessage) {
+    SshServer server;
+    if (!server.WhyNot().empty()) GTEST_SKIP() << server.WhyNot();
+    const std::tuple<const char*, std::string, QStringList> cases[] = {
+        {"stranger", "lo", {"could not connect or log in", "Permission denied (publickey"}},
+        {"user", "nosuchadapter0", {"remote capture ended", "tcpdump: nosuchadapter0"}},
+    };
+    for (const auto& [key, adapter, words] : cases) {
+        SshRun run(server, key, adapter);
+        ASSERT_TRUE(run.capture.Start(nullptr));
+        EXPECT_TRUE(WaitUntil([&] { return !run.failure.isEmpty(); }, 10000)) << adapter;
+        for (const QString& word : words) ExpectContains(run.failure, {word});
+        EXPECT_FALSE(run.capture.IsCapturing());
+    }
+}
+
+}  // namespace
+}  // namespace lumeno

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "app/frmMain.h"
+#include "capture/CaptureTestSupport.h"
+#include "views/ImageFiles.h"
+
+namespace lumeno {
+namespace {
+
+using test::ExpectContains;
+
+QImage Rgb32(const QString& path) {
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+// A tmpfs of the given size mounted on a fresh folder, unmounted at the end; empty path
+// where this process may not mount one.
+class TinyDisk {
+  public:
+    explicit TinyDisk(const char* size) {
+        if (!dir_.isValid()) return;
+        const QByteArray options = QByteArray("size=") + size;
+        if (::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", 0,
+                    options.constData()) == 0) {
+            path_ = dir_.path();
+        } else {
+            why_ = QString::fromLocal8Bit(std::strerror(errno));
+        }
+    }
+    ~TinyDisk() {
+        if (!path_.isEmpty()) ::umount2(QFile::encodeName(path_).constData(), MNT_DETACH);
+    }
+    const QString& Path() const { return path_; }
+    const QString& Why() const { return why_; }
+
+  private:
+    QTemporaryDir dir_;
+    QString path_, why_;
+};
+
+// A write that fails must say the system's reason (never "Unknown error") and leave no
+// partial file behind, but never remove a device it was pointed at.
+TEST(ImageFiles, AFailedWriteSaysTheSystemsReasonAndLeavesNoPartialFile) {
+    // Noise, so that no format can squeeze it into the tiny disk.
+    QImage image(300, 200, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, 0xFF000000u | (seed >> 8));
+        }
+    }
+    TinyDisk disk("64k");
+    std::vector<std::tuple<QString, const char*, QString>> cases = {
+        {"/nonexistent-dir/x.bmp", "bmp", "No such file or directory"},
+        {"/proc/x.png", "png", "No such file or directory"},
+    };
+    if (QFileInfo("/dev/full").exists())
+        cases.push_back({"/dev/full", "bmp", "No space left on device"});
+    if (!disk.Path().isEmpty()) {
+        cases.push_back({disk.Path() + "/x.bmp", "bmp", "No space left on device"});
+        cases.push_back({disk.Path() + "/x.png", "png", "No space left on device"});
+    }
+    for (const auto& [path, format, reason] : cases) {
+        EXPECT_EQ(WriteImageFile(image, path, format), reason) << path.toStdString();
+        EXPECT_EQ(QFileInfo::exists(path), path == "/dev/full") << path.toStdString();
+    }
+    if (disk.Path().isEmpty()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Why().toStdString();
+    }
+}
+
+// Snapshots into a file system that fills up part way: the images that fit are whole and
+// readable, each that did not is named with the system's reason and leaves no file.
+TEST(ImageFiles, SnapshotsIntoAFullDiskSayNoSpaceLeftAndKeepOnlyWholeFiles) {
+    TinyDisk disk("600k");
+    if (disk.Path().isEmpty())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Why().toStdString();
+    frmMain w;
+    w.SetSnapshotDir(disk.Path());
+    const SnapshotResult result = w.SaveSnapshots();
+    ASSERT_FALSE(result.failures.isEmpty());
+    ExpectContains(w.MessageText(), {"No space left on device", "Not saved"});
+    EXPECT_FALSE(w.MessageText().contains("Unknown error"));
+    EXPECT_EQ(QDir(disk.Path()).entryList(QDir::Files).size(), result.written.size());
+    for (const QString& path : result.written) {
+        GraphWindow* view =
+            w.Views().GraphBySuffix(path.mid(path.indexOf('_', path.lastIndexOf('/') + 10)));
+        ASSERT_NE(view, nullptr) << path.toStdString();
+        EXPECT_EQ(Rgb32(path), view->Surface().Image()) << path.toStdString();
+    }
+}
+
+// The folder for images: the program's directory when a file can really be created there
+// (root included), else "Lumeno" in the pictures folder, made when first needed.
+TEST(ImageFiles, TheFolderFallsBackToThePicturesFolderWhereNoFileCanBeCreated) {
+    QTemporaryDir home;
+    const QString pictures = home.filePath("Pictures");
+    const std::tuple<QString, QString> cases[] = {
+        {home.path(), home.path()},
+        {"/proc", pictures + "/Lumeno"},  // not even root creates files there
+        {"/nonexistent/bin", pictures + "/Lumeno"},
+        {"", pictures + "/Lumeno"},
+    };
+    for (const auto& [program, expected] : cases) {
+        EXPECT_EQ(DefaultImageFolder(program, pictures), expected) << program.toStdString();
+    }
+    // Choosing creates nothing; the first image creates the fallback folder, parents and
+    // all, but no other folder that is missing.
+    EXPECT_FALSE(QFileInfo::exists(pictures));
+    EXPECT_EQ(MakeImageFolder(pictures + "/Lumeno"), QString());
+    EXPECT_TRUE(QFileInfo(pictures + "/Lumeno").isDir());
+    EXPECT_EQ(MakeImageFolder(home.filePath("chosen")), QString());
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("chosen")));
+}
+
+// The program run as an unprivileged user from a directory it may not write (as an
+// installed copy is): its images go to the pictures folder, created, named whole.
+TEST(ImageFiles, AnUnprivilegedUserGetsItsImagesInItsPicturesFolder) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    if (QProcess::execute("setpriv",
+                          {"--reuid", "65534", "--regid", "65534", "--clear-groups", "test", "-x",
+                           LUMENO_EXECUTABLE, "-a", "-r", LUMENO_SAMPLE_CAPTURE}) != 0) {
+        GTEST_SKIP() << "user 65534 cannot run the build's program (or setpriv is missing)";
+    }
+    QTemporaryDir base;
+    ASSERT_EQ(::chown(QFile::encodeName(base.path()).constData(), 65534, 65534), 0);
+    const QString home = base.filePath("home"), pictures = base.filePath("pics");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(pictures));
+    for (const QString& d : {home, pictures}) {
+        ASSERT_EQ(::chown(QFile::encodeName(d).constData(), 65534, 65534), 0);
+    }
+    // With and without the environment's pictures folder.
+    const std::tuple<QString, QString> cases[] = {{pictures, pictures + "/Lumeno"},
+                                                  {"", home + "/Pictures/Lumeno"}};
+    for (const auto& [xdgPictures, expected] : cases) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("XDG_RUNTIME_DIR");
+        env.remove("XDG_CONFIG_HOME");
+        env.insert("HOME", home);
+        if (xdgPictures.isEmpty()) {
+            env.remove("XDG_PICTURES_DIR");
+        } else {
+            env.insert("XDG_PICTURES_DIR", xdgPictures);
+        }
+        process.setProcessEnvironment(env);
+        process.start("setpriv", {"--reuid", "65534", "--regid", "65534", "--clear-groups",
+                                  LUMENO_EXECUTABLE, "--headless", LUMENO_SAMPLE_CAPTURE});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        ASSERT_EQ(process.exitCode(), 0) << err.toStdString();
+        EXPECT_EQ(QDir(expected).entryList({"*.bmp"}, QDir::Files).size(), 10) << out.toStdString();
+        const QStringList listed =
+            out.section("Images (10) in " + expected + ":\n", 1).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(listed.size(), 10) << out.toStdString();
+        for (const QString& line : listed) {
+            const QString path = line.trimmed();
+            EXPECT_TRUE(path.startsWith(expected + "/") && QFileInfo(path).isFile())
+                << path.toStdString();
+        }
+    }
+}
+
+// Every message about saved images names each file by its whole path; so does the one of
+// a running image.
+TEST(ImageFiles, MessagesGiveWholePaths) {
+    QTemporaryDir dir;
+    frmMain w;
+    QDir(dir.path()).mkpath("new/folder");
+    w.SetSnapshotDir(dir.filePath("new/folder"));
+    const SnapshotResult result = w.SaveSnapshots();
+    ASSERT_EQ(result.written.size(), 10);
+    for (const QString& path : result.written) {
+        EXPECT_TRUE(path.startsWith(dir.filePath("new/folder/"))) << path.toStdString();
+        ExpectContains(w.MessageText(), {"\n" + path});
+    }
+    w.Views().WaterfallData().chkSnapshots()->setChecked(true);
+    for (int i = 0; i < w.Views().WaterfallData().Surface().Height(); ++i) {
+        w.Views().WaterfallData().PlotData(100);
+    }
+    const QRegularExpression running("Running image saved: (/.*_runningwater1\\.bmp)$");
+    const QRegularExpressionMatch match = running.match(w.MessageText());
+    ASSERT_TRUE(match.hasMatch()) << w.MessageText().toStdString();
+    EXPECT_TRUE(match.captured(1).startsWith(dir.filePath("new/folder/")));
+    EXPECT_TRUE(QFileInfo(match.captured(1)).isFile());
+}
+
+// The folder chooser: a chosen folder is shown and used from then on, a cancel changes
+// nothing, a folder where no file can be created is taken but the user is told so.
+TEST(ImageFiles, TheChosenFolderIsShownAndUsed) {
+    QTemporaryDir dir;
+    frmMain w;
+    const QString before = w.SnapshotDir();
+    const std::tuple<QString, QString, QString> cases[] = {
+        {"", before, ""},
+        {dir.path(), dir.path(), "Images go to " + dir.path()},
+        {"/proc", "/proc", "files cannot be created there"},
+    };
+    for (const auto& [answer, folder, message] : cases) {
+        w.ShowMessage("");
+        QString offered;
+        w.SetFolderChooser([&](const QString& current, QWidget*) {
+            offered = current;
+            return answer;
+        });
+        const QString was = w.SnapshotDir();
+        QTest::mouseClick(w.btnSnapshotDir(), Qt::LeftButton);
+        EXPECT_EQ(offered, was);
+        EXPECT_EQ(w.SnapshotDir(), folder);
+        EXPECT_EQ(w.txtSnapshotDir()->text(), folder);
+        if (!message.isEmpty()) ExpectContains(w.MessageText(), {message});
+    }
+    w.SetSnapshotDir(dir.path());
+    w.cmbImageFormat()->setCurrentIndex(1);
+    const SnapshotResult result = w.SaveSnapshots();
+    ASSERT_EQ(result.written.size(), 10);
+    EXPECT_TRUE(result.written[0].startsWith(dir.path() + "/") &&
+                result.written[0].endsWith("_parallel_port.png"));
+}
+
+// An annotated image is its window's picture with a band of notes above: as wide as the
+// window, the window's height below the band, the window's labels where they are, the
+// plot pixel for pixel at its place, and a key of the class colours in the band.
+TEST(AnnotatedImage, IsTheWindowWithItsPlotExactlyAndAColourKey) {
+    QTemporaryDir dir;
+    frmMain w;
+    w.SetSnapshotDir(dir.path());
+    w.Views().ParallelIP().show();
+    const Rgb colours[] = {colorIncomingTCP, colorOutgoingTCP, colorIncomingUDP, colorOutgoingUDP};
+    // A different picture in every view, drawn over every pixel row the band could hide.
+    const SnapshotResult plain = w.Views().SaveSnapshots(dir.path());
+    int n = 0;
+    for (const QString& path : plain.written) {
+        GraphWindow* view =
+            w.Views().GraphBySuffix(path.mid(path.indexOf("_", path.lastIndexOf('/') + 10)));
+        ASSERT_NE(view, nullptr);
+        PlotSurface& s = view->Surface();
+        for (int y = 0; y < s.Height(); y += 3)
+            s.Line(0, y, s.Width(), y + n, colours[(y + n) % 4]);
+        ++n;
+    }
+    const ImageNotes notes{"/captures/a long/path to a file.pcap",
+                           "192.168.1.101",
+                           QDateTime(QDate(2026, 12, 8), QTime(5, 37, 32)),
+                           QDateTime(QDate(2026, 12, 8), QTime(5, 38, 2)),
+                           false,
+                           4205};
+    const SnapshotResult shown = w.Views().SaveAnnotated(dir.path(), notes, false, "t");
+    ASSERT_EQ(shown.written.size(), 6)
+        << shown.written.join(' ').toStdString();  // the defaults and IP to IP
+    const SnapshotResult all = w.Views().SaveAnnotated(dir.path(), notes, true, "t");
+    ASSERT_EQ(all.written.size(), 10);
+    for (const QString& path : all.written) {
+        ASSERT_TRUE(path.endsWith("_annotated.png")) << path.toStdString();
+        QString suffix = path.mid(path.indexOf('_', path.lastIndexOf('/')));
+        suffix.replace("_annotated.png", ".bmp");
+        GraphWindow* view = w.Views().GraphBySuffix(suffix);
+        ASSERT_NE(view, nullptr) << suffix.toStdString();
+        const QImage image = Rgb32(path);
+        const int band = view->NotesHeight(notes);
+        ASSERT_EQ(image.size(), QSize(view->width(), band + view->height())) << path.toStdString();
+        const QRect plot = view->picGraph()->geometry().translated(0, band);
+        EXPECT_EQ(image.copy(plot), view->Surface().Image()) << path.toStdString();
+        // Around the plot: the window as it draws itself, labels and all.
+        QImage window(view->size(), QImage::Format_RGB32);
+        view->render(&window);
+        {
+            QPainter painter(&window);
+            painter.drawImage(view->picGraph()->geometry().topLeft(), view->Surface().Image());
+        }
+        EXPECT_EQ(image.copy(0, band, view->width(), view->height()), window) << path.toStdString();
+        int keyed = 0;
+        for (Rgb c : colours) {
+            bool found = false;
+            for (int y = 0; y < band && !found; ++y) {
+                for (int x = 0; x < image.width() && !found; ++x)
+                    found = image.pixel(x, y) == ToQRgb(c);
+            }
+            keyed += found;
+        }
+        EXPECT_EQ(keyed, 4) << path.toStdString();
+    }
+}
+
+struct HeadlessRun {
+    int status = -1;
+    QString out, err;
+};
+
+HeadlessRun Headless(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.start(LUMENO_EXECUTABLE, QStringList{"--headless", "--threads", "1"} + arguments);
+    HeadlessRun run;
+    if (!process.waitForFinished(120000)) return run;
+    run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+// Where in picture the image stands with its left edge at x = 0; -1 if nowhere.
+int RowOf(const QImage& image, const QImage& picture) {
+    for (int y = 0; y + image.height() <= picture.height(); ++y) {
+        if (picture.copy(0, y, image.width(), image.height()) == image) return y;
+    }
+    return -1;
+}
+
+// From the command line: PNG snapshots hold exactly the BMP snapshots' pixels under the
+// same names, and --annotated adds the ten annotated images, each holding its plot whole;
+// a format that is neither is refused before anything runs.
+TEST(ImageFiles, TheCommandLineWritesPngSnapshotsAndAnnotatedImages) {
+    QTemporaryDir bmp, png;
+    const HeadlessRun plain = Headless({"--snapshot-dir", bmp.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(plain.status, 0) << plain.err.toStdString();
+    const HeadlessRun annotated = Headless({"--image-format", "png", "--annotated",
+                                            "--snapshot-dir", png.path(), LUMENO_SAMPLE_CAPTURE});
+    ASSERT_EQ(annotated.status, 0) << annotated.err.toStdString();
+    const QStringList bmps = QDir(bmp.path()).entryList(QDir::Files, QDir::Name);
+    const QStringList pngs = QDir(png.path()).entryList({"*.png"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(bmps.size(), 10);
+    ASSERT_EQ(pngs.size(), 20);
+    ExpectContains(annotated.out, {"Images (20) in " + png.path()});
+    for (const QString& name : bmps) {
+        QString stem = name.mid(name.indexOf('_', 9));  // past the timestamp
+        stem.chop(4);
+        const QStringList same = pngs.filter(QRegularExpression("^[0-9_]{15}" + stem + "\\.png$"));
+        const QStringList notes =
+            pngs.filter(QRegularExpression("^[0-9_]{15}" + stem + "_annotated\\.png$"));
+        ASSERT_TRUE(same.size() == 1 && notes.size() == 1) << stem.toStdString();
+        const QImage snapshot = Rgb32(bmp.filePath(name));
+        EXPECT_EQ(Rgb32(png.filePath(same[0])), snapshot) << stem.toStdString();
+        const QImage picture = Rgb32(png.filePath(notes[0]));
+        EXPECT_GE(picture.width(), snapshot.width()) << stem.toStdString();
+        EXPECT_GT(RowOf(snapshot, picture), 0) << stem.toStdString();
+    }
+    const HeadlessRun wrong = Headless({"--image-format", "jpg", LUMENO_SAMPLE_CAPTURE});
+    EXPECT_EQ(wrong.status, 2);
+    ExpectContains(wrong.err, {"--image-format", "'jpg'"});
+}
+
+}  // namespace
+}  // namespace lumeno
