@@ -50,9 +50,9 @@ struct Record {
 };
 
 // Runs of one flow in both directions, scattered packets, and texts that are no address
-// (one too long to hand over, drawn on this thread in its turn); in the middle third only
-// packets unlike the one before, which leave the drawing thread behind. Bytes up to more
-// than a record carries over, and lengths that may claim more than the bytes.
+// (one too long to hand over, drawn on this thread in its turn); one flow in five over IPv6; in the
+// middle third only packets unlike the one before, which leave the drawing thread behind. Bytes up
+// to more than a record carries over, and lengths that may claim more than the bytes.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
@@ -62,9 +62,15 @@ std::vector<Record> Stream(int n) {
     std::vector<Record> out;
     while (static_cast<int>(out.size()) < n) {
         const bool scattered = out.size() >= n / 3u && out.size() < 2u * n / 3u;
-        const Record flow{octet() + "." + octet() + ".7." + octet(),
-                          "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
-                          int(rng() % 65536), colors[0]};
+        // One flow in five over IPv6, some with the longest address text there is.
+        const int v6 = rng() % 10;
+        const std::string source = v6 == 0   ? "2001:db8:" + octet() + "::" + octet()
+                                   : v6 == 1 ? "ffff:ffff:ffff:ffff:ffff:ffff:ffff:" + octet()
+                                             : octet() + "." + octet() + ".7." + octet();
+        const Record flow{source,
+                          v6 < 2 ? "2001:db8:1::" + std::to_string(rng() % 4)
+                                 : "192.168.1." + std::to_string(rng() % 4),
+                          int(rng() % 65536), int(rng() % 65536), colors[0]};
         for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
             Record& r = out.emplace_back(flow);
             r.color = colors[rng() % 4];
@@ -76,6 +82,10 @@ std::vector<Record> Stream(int n) {
         if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
         if (rng() % 50 == 0) out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
+        if (rng() % 50 == 0) {
+            out.push_back(
+                {"0010.0000.0000.0001.0000.0000.0000.0000.1", "2001:db8:1::2", 3, 4, colors[2]});
+        }
     }
     return out;
 }
