@@ -46,12 +46,15 @@ void DrawingThread::SetThreaded(bool threaded) {
 }
 
 bool DrawingThread::RowsThere() {
-    if (!rowsFitKnown_) {
-        rowsFit_ = views_.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
+    const std::uint32_t switches = RowScrollingWindow::SwitchChanges();
+    if (!rowsFitKnown_ || switches != switchesSeen_) {
+        rowsFit_ = !views_.waterfall->SavesRunningImages() &&
+                   !views_.bitData->SavesRunningImages() &&
+                   views_.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
         rowsFitKnown_ = true;
+        switchesSeen_ = switches;
     }
-    return !views_.waterfall->SavesRunningImages() && !views_.bitData->SavesRunningImages() &&
-           rowsFit_;
+    return rowsFit_;
 }
 
 void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& numbers, int from,

@@ -94,12 +94,13 @@ class DrawingThread {
     // Where the last record's waterfall and rainfall went: a change waits for the drawing
     // thread, so that their rows stay in order.
     bool rowsThere_ = false;
-    // Whether the rainfall's width fits the bytes a record carries, as of the last Sync: the
-    // width changes only with the window's layout, which waits for a Sync, and looking at it
-    // for every record would take its cache line from the drawing thread, which writes
-    // beside it.
+    // RowsThere as last worked out: again after a Sync (the rainfall's width changes only
+    // with the window's layout, which waits for one) and after a running-images box changed.
+    // Looking at the windows for every record would take their cache lines from the drawing
+    // thread, which writes beside them.
     bool rowsFit_ = false;
     bool rowsFitKnown_ = false;
+    std::uint32_t switchesSeen_ = 0;  // SwitchChanges when rowsFit_ was worked out
     bool adaptive_ = true;
     HandOver handOver_;
     bool stretch_ = false;  // records came since the last Sync
