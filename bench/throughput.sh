@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Throughput, live capture under load, memory and responsiveness of the whole program.
 # Prints figures; it is not a test. Usage:
-#   bash bench/throughput.sh [files|live|memory|responsive|all]   (default: all)
+#   bash bench/throughput.sh [files|live|memory|responsive|contention|all]   (default: all)
 # REPEATS (default 3) sets how many runs each figure is the median of. The generated
-# capture files (about 2.7 GB) are kept in build/bench/load for the next run.
+# capture files (about 2.7 GB) are kept in build/bench/load for the next run; LOAD names
+# another folder that holds them (mixed.pcap, small.pcap, worst.pcap), BUILD another
+# release tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
 repeats=${REPEATS:-3}
-build=build/bench
-load=$build/load
+build=${BUILD:-build/bench}
+load=${LOAD:-$build/load}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 bash scripts/setup.sh tcpdump tshark  # what the figures are compared with
@@ -148,11 +150,75 @@ responsive() {
   echo "Stop asked after 0.5 s took effect after (ms): ${stops[*]}"
 }
 
+# A loop of this script's own that keeps one core busy, as another program on an
+# analyst's desktop does; bounded in time, and stopped by the script (or its exit).
+busy=
+busy_start() {
+  (
+    end=$((SECONDS + 900))
+    while ((SECONDS < end)); do :; done
+  ) &
+  busy=$!
+  trap busy_stop EXIT
+  sleep 0.5
+}
+busy_stop() {
+  if [ -n "$busy" ]; then
+    kill "$busy" 2>/dev/null || true
+    wait "$busy" 2>/dev/null || true
+    busy=
+  fi
+}
+
+contention() {
+  make_file mixed 2000000 mixed.pcap
+  make_file small 2000000 small.pcap
+  make_file worst 2000000 worst.pcap
+  echo
+  echo "Drawing threads, quiet and with one core kept busy; median of $repeats interleaved"
+  echo "runs (packets/s); 2/1 and auto/1 are the rates over one thread's"
+  printf '%-8s %-6s %12s %12s %12s %7s %7s %10s\n' file machine "1 thread" "2 threads" \
+    "auto" "2/1" "auto/1" "auto/tcpd"
+  local machine
+  for machine in quiet busy; do
+    [ "$machine" = busy ] && busy_start
+    for name in mixed small worst; do
+      local f=$load/$name.pcap one=() two=() auto=() td=() n=0
+      [ "$machine" = quiet ] && n=$(packets_in "$f")
+      for _ in $(seq "$repeats"); do
+        one+=("$(lumeno_rate "$f" --threads 1)")
+        two+=("$(lumeno_rate "$f" --threads 2)")
+        auto+=("$(lumeno_rate "$f")")
+        if [ "$machine" = quiet ]; then
+          td+=("$(rate_of "$n" tcpdump -r "$f" -w /dev/null)")
+        fi
+      done
+      local m1 m2 ma mtd=
+      m1=$(printf '%s\n' "${one[@]}" | median)
+      m2=$(printf '%s\n' "${two[@]}" | median)
+      ma=$(printf '%s\n' "${auto[@]}" | median)
+      [ "$machine" = quiet ] && mtd=$(printf '%s\n' "${td[@]}" | median)
+      printf '%-8s %-6s %12s %12s %12s %7.2f %7.2f %10s\n' "$name" "$machine" "$m1" "$m2" "$ma" \
+        "$(awk -v a="$m2" -v b="$m1" 'BEGIN {print a / b}')" \
+        "$(awk -v a="$ma" -v b="$m1" 'BEGIN {print a / b}')" \
+        "$([ -n "$mtd" ] && awk -v a="$ma" -v b="$mtd" 'BEGIN {printf "%.3f", a / b}')"
+    done
+  done
+  busy_stop
+}
+
+# How many packets a capture holds, as Lumeno read them.
+packets_in() {
+  "$lumeno" --headless --threads 1 --monitor 192.168.1.101 --snapshot-dir "$load/snapshots" \
+    "$1" | awk '/packets read/ {print $3}'
+}
+
 case $what in
   files) files ;;
   live) live ;;
   memory) memory ;;
   responsive) responsive ;;
-  all) files; live; memory; responsive ;;
-  *) echo "usage: $0 [files|live|memory|responsive|all]" >&2; exit 2 ;;
+  contention) contention ;;
+  all) files; live; memory; responsive; contention ;;
+  *) echo "usage: $0 [files|live|memory|responsive|contention|all]" >&2; exit 2 ;;
 esac

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
                                    QStringLiteral("N"));
     const QCommandLineOption threads(
         QStringLiteral("threads"),
-        QStringLiteral("Draw on 1 thread, or 2 (the default with two cores or more)."),
+        QStringLiteral("Draw on 1 thread, or always on 2 (by default on 2 while that gains)."),
         QStringLiteral("N"));
     const QCommandLineOption maxGap(
         QStringLiteral("max-gap"),
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(records)) window.SetRecordsOutput(stdout);
     if (parser.isSet(threads)) {
-        window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"));
+        window.Views().SetDrawingThread(parser.value(threads) == QStringLiteral("2"), false);
     }
     window.SetReplaySpeed(factor);
     window.Capture().SetMaxGap(gapLimit);

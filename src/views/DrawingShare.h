@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 
 namespace lumeno {
 
@@ -41,6 +42,75 @@ class DrawingShare {
     static constexpr int kMostViewsHere = 3;
     static constexpr std::uint64_t kBehind = 768;
     std::atomic<int> steps_{0};
+};
+
+// Whether handing records to the drawing thread pays at all. It does not while the drawing
+// thread waits for a core (another program keeps one busy) or the capture thread waits on it
+// longer than drawing the records itself would take; then everything is drawn on the capture
+// thread for a while, and handed over again now and then to see whether a core is free again,
+// at ever longer intervals while it is not.
+//
+// It judges by wall time per second of work: the capture thread's time from its first record
+// to the end of its wait for the drawing thread, over the CPU time both threads spent on the
+// records meanwhile. Drawing everything on one thread gives that thread's share of a core
+// (about 1 on a quiet machine); sharing the work well gives about 1/2.
+class HandOver {
+  public:
+    struct Cost {
+        double wall = 0;  // seconds
+        double work = 0;  // CPU seconds, both threads
+    };
+    // Stretches of work are judged together until they add up to this much wall time: the
+    // scheduler shares a core among threads in slices of a few milliseconds.
+    static constexpr double kJudgeAfter = 0.02;
+    // Sharing must save at least this fraction of the time to go on.
+    static constexpr double kLeastGain = 0.1;
+    static constexpr double kFirstRetry = 0.2, kLastRetry = 3.2;
+
+    bool Shared() const { return shared_; }
+    // Seconds until the next attempt at sharing, once the work has been taken back.
+    double Retry() const { return retry_; }
+
+    // Adds a stretch of work (both threads idle at its end); now is a steady clock's
+    // seconds. Returns whether Shared() changed.
+    bool Add(Cost cost, double now) {
+        judged_.wall += cost.wall;
+        judged_.work += cost.work;
+        if (judged_.wall < kJudgeAfter) return false;
+        const double ratio = judged_.wall / std::max(judged_.work, 1e-9);
+        judged_ = {};
+        if (!shared_) {
+            alone_ = ratio;
+            if (now < retryAt_) return false;
+            shared_ = probing_ = true;
+            return true;
+        }
+        if (ratio > alone_ * (1 - kLeastGain)) {
+            shared_ = probing_ = false;
+            retryAt_ = now + retry_;
+            retry_ = std::min(retry_ * 2, kLastRetry);
+            return true;
+        }
+        if (probing_) retry_ = kFirstRetry;  // a core is free again
+        probing_ = false;
+        return false;
+    }
+    // Sharing from now on, judged afresh.
+    void Reset() { *this = HandOver(); }
+    // Nothing shared until Reset.
+    void TakeBack() {
+        shared_ = probing_ = false;
+        retryAt_ = std::numeric_limits<double>::infinity();
+    }
+
+  private:
+    bool shared_ = true;
+    bool probing_ = false;
+    // The wall time per second of work drawing everything on one thread, as last seen.
+    double alone_ = 1;
+    Cost judged_;
+    double retry_ = kFirstRetry;
+    double retryAt_ = 0;
 };
 
 }  // namespace lumeno

@@ -1,10 +1,31 @@
 #include "views/DrawingThread.h"
 
+#include <time.h>
+
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
 #include "views/text/TextWindows.h"
 
 namespace lumeno {
+
+namespace {
+
+std::int64_t Nanoseconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+// The calling thread's CPU time: what drawing cost, whatever else ran on its core.
+std::int64_t CpuNow() {
+    return Nanoseconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+std::int64_t WallNow() {
+    return Nanoseconds(CLOCK_MONOTONIC);
+}
+
+}  // namespace
 
 DrawingThread::~DrawingThread() {
     SetThreaded(false);
@@ -13,6 +34,8 @@ DrawingThread::~DrawingThread() {
 void DrawingThread::SetThreaded(bool threaded) {
     if (threaded == Threaded()) return;
     if (threaded) {
+        handOver_.Reset();
+        stretch_ = false;
         ring_.Restart();
         worker_ = std::thread([this] { Run(); });
         return;
@@ -22,15 +45,23 @@ void DrawingThread::SetThreaded(bool threaded) {
     worker_.join();
 }
 
-bool DrawingThread::RowsThere(const Views& v) {
-    return !v.waterfall->SavesRunningImages() && !v.bitData->SavesRunningImages() &&
-           v.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
+bool DrawingThread::RowsThere() {
+    const std::uint32_t switches = RowScrollingWindow::SwitchChanges();
+    if (!rowsFitKnown_ || switches != switchesSeen_) {
+        rowsFit_ = !views_.waterfall->SavesRunningImages() &&
+                   !views_.bitData->SavesRunningImages() &&
+                   views_.bitData->maxBits() / 8 + 1 <= static_cast<int>(RecordRing::kRowBytes);
+        rowsFitKnown_ = true;
+        switchesSeen_ = switches;
+    }
+    return rowsFit_;
 }
 
-void DrawingThread::Draw(const Views& v, const Fields& f, int from, int to, bool scrolling,
-                         bool rows, bool onDrawingThread) {
+void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& numbers, int from,
+                         int to, bool scrolling, bool rows, bool onDrawingThread) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
+    const KnownAddresses known(f.sourceIP, numbers.source, f.dstIP, numbers.dst);
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
@@ -80,30 +111,75 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
     if (views != views_) {
         Sync();  // a window made anew: the old one gets nothing more
         views_ = views;
+        rowsFitKnown_ = false;
     }
-    if (!Threaded() || !RecordRing::Fits(f)) {
+    // Each address is converted once, for all the views.
+    const AddressNumbers numbers{AddressNumber(f.sourceIP), AddressNumber(f.dstIP)};
+    if (!Threaded()) {
+        Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
+        return;
+    }
+    if (adaptive_ && !stretch_) StartStretch();
+    if (!handOver_.Shared() || !RecordRing::Fits(f)) {
         // Texts no address can be are drawn here, in their turn.
-        Sync();
-        Draw(views_, f, 0, DrawingShare::kViews, true, true, false);
+        Drain();
+        Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
     }
     const int steps = share_.Steps();
-    const bool rowsThere = !DrawingShare::RowsHere(steps) && RowsThere(views_);
+    const bool rowsThere = !DrawingShare::RowsHere(steps) && RowsThere();
     if (rowsThere != rowsThere_) {
-        Sync();
+        Drain();
         rowsThere_ = rowsThere;
     }
-    while (ring_.Full()) Sync();
-    ring_.Push(f, rowsThere);
+    while (ring_.Full()) Drain();
+    ring_.Push(f, numbers, rowsThere);
     const int here = DrawingShare::ViewsHere(steps);
-    Draw(views_, f, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere, false);
+    Draw(views_, f, numbers, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere,
+         false);
 }
 
-void DrawingThread::Sync() {
-    if (!Threaded()) return;
+void DrawingThread::Drain() {
     const std::uint64_t behind = ring_.Drain();
     // Both threads are done: a view can change hands.
     if (behind > 0) share_.AfterDrain(behind, RecordRing::kPublishEvery);
+}
+
+void DrawingThread::Sync() {
+    rowsFitKnown_ = false;  // the windows may change now
+    if (!Threaded()) return;
+    Drain();
+    if (stretch_) EndStretch();
+}
+
+void DrawingThread::StartStretch() {
+    stretch_ = true;
+    stretchWall_ = WallNow();
+    stretchHere_ = CpuNow();
+    stretchThere_ = drawnCpu_.load(std::memory_order_relaxed);
+}
+
+void DrawingThread::EndStretch() {
+    stretch_ = false;
+    const std::int64_t wall = WallNow();
+    const std::int64_t work =
+        CpuNow() - stretchHere_ + (drawnCpu_.load(std::memory_order_relaxed) - stretchThere_);
+    // Both threads are idle here, so the records can change hands.
+    handOver_.Add(
+        {static_cast<double>(wall - stretchWall_) * 1e-9, static_cast<double>(work) * 1e-9},
+        static_cast<double>(wall) * 1e-9);
+}
+
+void DrawingThread::SetAdaptive(bool adaptive) {
+    Sync();
+    adaptive_ = adaptive;
+    handOver_.Reset();
+}
+
+void DrawingThread::SetTakenBack(bool takenBack) {
+    Sync();
+    handOver_.Reset();
+    if (takenBack) handOver_.TakeBack();
 }
 
 void DrawingThread::SetViewsDrawnHere(int views) {
@@ -118,12 +194,15 @@ void DrawingThread::Run() {
         if (head == tail) return;  // told to quit
         const Views views = views_;
         const int mine = DrawingShare::kViews - DrawingShare::ViewsHere(share_.Steps());
+        const std::int64_t start = CpuNow();
         for (; tail != head; ++tail) {
             const RecordRing::Taken t = ring_.At(tail);
-            Draw(views, t.fields, 0, mine, true, t.rows, true);
+            Draw(views, t.fields, t.numbers, 0, mine, true, t.rows, true);
             // Hand back in steps, so the other thread's wait for room ends early.
-            if ((tail & 255) == 255) ring_.Release(tail + 1);
+            if ((tail & 255) == 255 && tail + 1 != head) ring_.Release(tail + 1);
         }
+        // Counted before the records are given back, so that a Drain sees it.
+        drawnCpu_.fetch_add(CpuNow() - start, std::memory_order_relaxed);
         ring_.Done(tail);
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "views/DrawingShare.h"
@@ -51,6 +53,15 @@ class DrawingThread {
     // Starts or ends the drawing thread (after drawing everything handed over).
     void SetThreaded(bool threaded);
     bool Threaded() const { return worker_.joinable(); }
+    // Whether the drawing thread gives its work back while it does not gain (the default),
+    // or keeps it whatever it costs.
+    void SetAdaptive(bool adaptive);
+    bool Adaptive() const { return adaptive_; }
+    // Whether records go to the drawing thread now: threaded, and not taken back.
+    bool Sharing() const { return Threaded() && handOver_.Shared(); }
+    // Takes all the work back until told otherwise (or hands it over again, judged afresh);
+    // syncs first.
+    void SetTakenBack(bool takenBack);
 
     void Plot(const Views& views, const Fields& fields);
     // Returns once every record handed over is drawn.
@@ -64,12 +75,18 @@ class DrawingThread {
     // Draws the parallel views from..to-1 of the six, in their fixed order, then with
     // scrolling the time sequence and running port plot, and with rows the waterfall and
     // rainfall; on the calling thread also the body view, between those two.
-    static void Draw(const Views& views, const Fields& f, int from, int to, bool scrolling,
-                     bool rows, bool onDrawingThread);
+    static void Draw(const Views& views, const Fields& f, const AddressNumbers& numbers, int from,
+                     int to, bool scrolling, bool rows, bool onDrawingThread);
     // Whether the waterfall and rainfall can be drawn on the drawing thread: only the calling
     // thread saves running images, and the rainfall's row must fit the bytes a record carries.
-    static bool RowsThere(const Views& views);
+    bool RowsThere();
     void Run();
+    // Waits for the drawing thread; lets a view change hands.
+    void Drain();
+    // What the records since the first after the last Sync cost, which decides whether the
+    // next ones are shared.
+    void StartStretch();
+    void EndStretch();
 
     Views views_;  // changed only after a Sync, when the drawing thread is idle
     RecordRing ring_;
@@ -77,6 +94,19 @@ class DrawingThread {
     // Where the last record's waterfall and rainfall went: a change waits for the drawing
     // thread, so that their rows stay in order.
     bool rowsThere_ = false;
+    // RowsThere as last worked out: again after a Sync (the rainfall's width changes only
+    // with the window's layout, which waits for one) and after a running-images box changed.
+    // Looking at the windows for every record would take their cache lines from the drawing
+    // thread, which writes beside them.
+    bool rowsFit_ = false;
+    bool rowsFitKnown_ = false;
+    std::uint32_t switchesSeen_ = 0;  // SwitchChanges when rowsFit_ was worked out
+    bool adaptive_ = true;
+    HandOver handOver_;
+    bool stretch_ = false;  // records came since the last Sync
+    std::int64_t stretchWall_ = 0, stretchHere_ = 0, stretchThere_ = 0;  // ns at its start
+    // CPU time the drawing thread spent drawing, ns.
+    std::atomic<std::int64_t> drawnCpu_{0};
     std::thread worker_;
 };
 

@@ -1,5 +1,9 @@
 #include "views/PlotSurface.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -81,24 +85,63 @@ struct Down {
 // column crosses into the next strip, so the line goes in steps of eight pixels between
 // such crossings, each pixel at a fixed offset from the step's first: a shift, perhaps a
 // load, and a store.
-// Kept out of line: inlined, its loop would share the registers of the line's set-up.
+// The shift that takes a position to its whole steps (48) comes as a value the compiler
+// cannot see through: with BMI2 that makes it one three-operand shift per pixel instead of
+// a copy and a shift.
 template <int Dir, int Near, typename Major, typename Minor>
-[[gnu::noinline]] void TileRun(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m,
-                               std::int64_t s, std::uint8_t number) {
+[[gnu::always_inline]] inline void TileRunBody(std::uint8_t* tiles, Major major, Minor minor, int n,
+                                               std::int64_t m, std::int64_t s, std::uint8_t number,
+                                               int whole) {
     tiles += minor.Base();
     int i = 0;
     const int c = major.at;
     const int lead =
         !Major::kJumps ? 0 : std::min(n, Dir > 0 ? (8 - (c & 7)) & 7 : ((c & 7) + 1) & 7);
-    for (; i < lead; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
+    for (; i < lead; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> whole)] = number;
     for (; i + 8 <= n; i += 8) {
         std::uint8_t* tile = tiles + major.Base() + major(Dir * i);
         [&]<int... K>(std::integer_sequence<int, K...>) {
-            ((tile[Dir * Near * K + minor(m >> 48)] = number, m += s), ...);
+            ((tile[Dir * Near * K + minor(m >> whole)] = number, m += s), ...);
         }
         (std::make_integer_sequence<int, 8>{});
     }
-    for (; i < n; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> 48)] = number;
+    for (; i < n; ++i, m += s) tiles[major(Dir * i) + major.Base() + minor(m >> whole)] = number;
+}
+
+// Kept out of line: inlined, its loop would share the registers of the line's set-up.
+template <int Dir, int Near, typename Major, typename Minor>
+[[gnu::noinline]] void TileRun(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m,
+                               std::int64_t s, std::uint8_t number) {
+    TileRunBody<Dir, Near>(tiles, major, minor, n, m, s, number, 48);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+template <int Dir, int Near, typename Major, typename Minor>
+[[gnu::noinline, gnu::target("bmi2")]] void TileRunBmi2(std::uint8_t* tiles, Major major,
+                                                        Minor minor, int n, std::int64_t m,
+                                                        std::int64_t s, std::uint8_t number) {
+    int whole = 48;
+    asm("" : "+r"(whole));
+    TileRunBody<Dir, Near>(tiles, major, minor, n, m, s, number, whole);
+}
+
+bool HasBmi2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") != 0;
+    }();
+    return has;
+}
+#endif
+
+// The walk for a line's direction, the quickest this processor has.
+template <int Dir, int Near, typename Major, typename Minor>
+void TileWalk(std::uint8_t* tiles, Major major, Minor minor, int n, std::int64_t m, std::int64_t s,
+              std::uint8_t number) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasBmi2()) return TileRunBmi2<Dir, Near>(tiles, major, minor, n, m, s, number);
+#endif
+    TileRun<Dir, Near>(tiles, major, minor, n, m, s, number);
 }
 
 }  // namespace
@@ -324,13 +367,13 @@ void PlotSurface::DrawLine(float fx0, float fy0, float fx1, float fy1, Rgb color
                 const auto n = static_cast<std::uint8_t>(number);
                 std::uint8_t* t = tiles_.data();
                 if (shallow) {
-                    (sx > 0 ? TileRun<1, 1, Across, Down>
-                            : TileRun<-1, 1, Across, Down>)(t, Across{tileX_.data(), x}, Down{y},
-                                                            dMajor, m, ms, n);
+                    (sx > 0 ? TileWalk<1, 1, Across, Down>
+                            : TileWalk<-1, 1, Across, Down>)(t, Across{tileX_.data(), x}, Down{y},
+                                                             dMajor, m, ms, n);
                 } else {
-                    (sy > 0 ? TileRun<1, 8, Down, Across>
-                            : TileRun<-1, 8, Down, Across>)(t, Down{y}, Across{tileX_.data(), x},
-                                                            dMajor, m, ms, n);
+                    (sy > 0 ? TileWalk<1, 8, Down, Across>
+                            : TileWalk<-1, 8, Down, Across>)(t, Down{y}, Across{tileX_.data(), x},
+                                                             dMajor, m, ms, n);
                 }
                 return;
             }
@@ -453,7 +496,30 @@ int PlotSurface::RowBits(int y, std::span<const std::uint8_t> bits, int lastColu
         }
     };
     if (clear && xStride_ == 1) {
+#if defined(__SSE2__)
+        // Eight pixels a byte in two stores: each lane picks its bit, and becomes all ones
+        // where the bit is set, which chooses the colour.
+        const __m128i high = _mm_set_epi32(0x10, 0x20, 0x40, 0x80);
+        const __m128i low = _mm_set_epi32(0x01, 0x02, 0x04, 0x08);
+        const __m128i offs = _mm_set1_epi32(static_cast<int>(off));
+        const __m128i flips = _mm_set1_epi32(static_cast<int>(flip));
+        int c = 0;
+        for (; c + 8 <= columns; c += 8) {
+            const __m128i byte = _mm_set1_epi32(bits[static_cast<std::size_t>(c) >> 3]);
+            const __m128i a = _mm_cmpeq_epi32(_mm_and_si128(byte, high), high);
+            const __m128i b = _mm_cmpeq_epi32(_mm_and_si128(byte, low), low);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + c),
+                             _mm_xor_si128(offs, _mm_and_si128(flips, a)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + c + 4),
+                             _mm_xor_si128(offs, _mm_and_si128(flips, b)));
+        }
+        const auto put1 = write(std::integral_constant<std::ptrdiff_t, 1>{});
+        for (; c < columns; ++c) {
+            put1(c, (bits[static_cast<std::size_t>(c) >> 3] >> (7 - (c & 7))) & 1u);
+        }
+#else
         each(write(std::integral_constant<std::ptrdiff_t, 1>{}));
+#endif
     } else if (clear) {
         each(write(xStride_));
     } else {

@@ -2,8 +2,21 @@
 
 #include <algorithm>
 
+#include "packet/PacketRecord.h"
+
 namespace lumeno {
 namespace {
+
+// The class texts a slot names by number.
+constexpr std::array<std::string_view, 4> kTypes = {kIncomingTCP, kOutgoingTCP, kIncomingUDP,
+                                                    kOutgoingUDP};
+
+int TypeNumber(std::string_view type) {
+    for (std::size_t i = 0; i < kTypes.size(); ++i) {
+        if (type.data() == kTypes[i].data() || type == kTypes[i]) return static_cast<int>(i);
+    }
+    return -1;
+}
 
 inline void Pause() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -17,8 +30,7 @@ RecordRing::RecordRing() : ring_(std::make_unique<Entry[]>(kSize)) {}
 
 bool RecordRing::Fits(const DrawFields& f) {
     const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
-    return f.sourceIP.size() <= room && f.dstIP.size() <= room &&
-           f.transportType.size() <= std::tuple_size_v<decltype(Entry::transportType)>;
+    return f.sourceIP.size() <= room && f.dstIP.size() <= room && TypeNumber(f.transportType) >= 0;
 }
 
 bool RecordRing::Full() {
@@ -27,16 +39,19 @@ bool RecordRing::Full() {
     return written_ - seenTail_ >= kSize;
 }
 
-void RecordRing::Push(const DrawFields& f, bool rows) {
+void RecordRing::Push(const DrawFields& f, const AddressNumbers& numbers, bool rows) {
     Entry& e = ring_[written_ & (kSize - 1)];
     std::copy(f.sourceIP.begin(), f.sourceIP.end(), e.sourceIP.begin());
     std::copy(f.dstIP.begin(), f.dstIP.end(), e.dstIP.begin());
-    std::copy(f.transportType.begin(), f.transportType.end(), e.transportType.begin());
     e.sourceLength = static_cast<std::uint8_t>(f.sourceIP.size());
     e.dstLength = static_cast<std::uint8_t>(f.dstIP.size());
-    e.typeLength = static_cast<std::uint8_t>(f.transportType.size());
+    e.type = static_cast<std::uint8_t>(TypeNumber(f.transportType));
     e.sourcePort = f.sourcePort;
     e.dstPort = f.dstPort;
+    e.sourceKnown = numbers.source.has_value();
+    e.dstKnown = numbers.dst.has_value();
+    e.sourceNumber = numbers.source.value_or(0);
+    e.dstNumber = numbers.dst.value_or(0);
     e.color = f.color;
     e.packetLen = f.packetLen;
     e.rows = rows;
@@ -105,14 +120,18 @@ std::uint64_t RecordRing::Wait(std::uint64_t tail) {
 
 RecordRing::Taken RecordRing::At(std::uint64_t index) const {
     const Entry& e = ring_[index & (kSize - 1)];
+    auto number = [](bool known, std::int32_t n) {
+        return known ? std::optional<std::int32_t>(n) : std::nullopt;
+    };
     return {{{e.sourceIP.data(), e.sourceLength},
              e.sourcePort,
              {e.dstIP.data(), e.dstLength},
              e.dstPort,
-             {e.transportType.data(), e.typeLength},
+             kTypes[e.type],
              e.color,
              {e.bytes.data(), e.rows ? e.bytesLength : std::size_t{0}},
              e.packetLen},
+            {number(e.sourceKnown, e.sourceNumber), number(e.dstKnown, e.dstNumber)},
             e.rows};
 }
 

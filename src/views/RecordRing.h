@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -25,6 +26,11 @@ struct DrawFields {
     std::int16_t packetLen;
 };
 
+// The numbers (IPToNumber) of a record's two addresses, worked out once for all its views.
+struct AddressNumbers {
+    std::optional<std::int32_t> source, dst;
+};
+
 // Carries copies of records from the capture thread (the one writer) to the drawing thread
 // (the one reader), in order. Each side sleeps only when it has nothing to do.
 class RecordRing {
@@ -38,14 +44,15 @@ class RecordRing {
 
     RecordRing();
 
-    // Whether the record's texts fit a slot; those that do not are no address.
+    // Whether the record's texts fit a slot: addresses of up to 39 characters (those that do
+    // not are no address) and one of the four class texts.
     static bool Fits(const DrawFields& f);
 
     // Writer side.
     // Whether there is no room for another record until the reader takes some.
     bool Full();
     // Copies f (fitting) into the next slot, with its first bytes when rows is set.
-    void Push(const DrawFields& f, bool rows);
+    void Push(const DrawFields& f, const AddressNumbers& numbers, bool rows);
     // Makes the records pushed so far visible to the reader, and wakes it.
     void Publish();
     // Hands over everything and waits until the reader has taken it all; returns how many
@@ -58,6 +65,7 @@ class RecordRing {
     // Reader side.
     struct Taken {
         DrawFields fields;
+        AddressNumbers numbers;
         bool rows;  // the waterfall and rainfall are drawn on the reader's side
     };
     // How many records the reader has drawn, where it starts after a restart.
@@ -71,17 +79,21 @@ class RecordRing {
     void Done(std::uint64_t tail);
 
   private:
-    struct Entry {
-        std::array<char, 39> sourceIP, dstIP;  // the longest IPv6 text the decoder writes
-        std::array<char, 15> transportType;
-        std::uint8_t sourceLength, dstLength, typeLength;
+    // Three cache lines, the first bytes in the last: a record without them takes two.
+    struct alignas(64) Entry {
         std::int32_t sourcePort, dstPort;
+        std::int32_t sourceNumber, dstNumber;
         Rgb color;
         std::int16_t packetLen;
+        std::uint8_t type;  // in kTypes
         std::uint8_t bytesLength;
         bool rows;
-        std::array<std::uint8_t, kRowBytes> bytes;
+        bool sourceKnown, dstKnown;  // the numbers are addresses' numbers
+        std::uint8_t sourceLength, dstLength;
+        std::array<char, 39> sourceIP, dstIP;  // the longest IPv6 text the decoder writes
+        alignas(64) std::array<std::uint8_t, kRowBytes> bytes;
     };
+    static_assert(sizeof(Entry) == 192);
     static constexpr std::uint32_t kSize = 8192;  // a power of two, over a batch of packets
 
     std::unique_ptr<Entry[]> ring_;

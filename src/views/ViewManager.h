@@ -66,8 +66,12 @@ class ViewManager : public QObject, public RecordSink {
     void PlotPacket(const PacketRecord& record) override;
     // Lets the six parallel views draw on a second core. Whatever looks at the views through
     // this class waits for their drawing first; the capture calls Sync at the end of every
-    // batch, before the event loop lets anything else at the windows.
-    void SetDrawingThread(bool on) { fan_.SetThreaded(on); }
+    // batch, before the event loop lets anything else at the windows. Adaptive, the work
+    // comes back to the capture thread while the second core does not gain.
+    void SetDrawingThread(bool on, bool adaptive = true) {
+        fan_.SetThreaded(on);
+        fan_.SetAdaptive(adaptive);
+    }
     bool DrawingThread() const { return fan_.Threaded(); }
     void Sync() { fan_.Sync(); }
     void ClearVisualizations();

@@ -50,9 +50,9 @@ struct Record {
 };
 
 // Runs of one flow in both directions, scattered packets, and texts that are no address
-// (one too long to hand over, drawn on this thread in its turn); in the middle third only
-// packets unlike the one before, which leave the drawing thread behind. Bytes up to more
-// than a record carries over, and lengths that may claim more than the bytes.
+// (one too long to hand over, drawn on this thread in its turn); one flow in five over IPv6; in the
+// middle third only packets unlike the one before, which leave the drawing thread behind. Bytes up
+// to more than a record carries over, and lengths that may claim more than the bytes.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
@@ -62,9 +62,15 @@ std::vector<Record> Stream(int n) {
     std::vector<Record> out;
     while (static_cast<int>(out.size()) < n) {
         const bool scattered = out.size() >= n / 3u && out.size() < 2u * n / 3u;
-        const Record flow{octet() + "." + octet() + ".7." + octet(),
-                          "192.168.1." + std::to_string(rng() % 4), int(rng() % 65536),
-                          int(rng() % 65536), colors[0]};
+        // One flow in five over IPv6, some with the longest address text there is.
+        const int v6 = rng() % 10;
+        const std::string source = v6 == 0   ? "2001:db8:" + octet() + "::" + octet()
+                                   : v6 == 1 ? "ffff:ffff:ffff:ffff:ffff:ffff:ffff:" + octet()
+                                             : octet() + "." + octet() + ".7." + octet();
+        const Record flow{source,
+                          v6 < 2 ? "2001:db8:1::" + std::to_string(rng() % 4)
+                                 : "192.168.1." + std::to_string(rng() % 4),
+                          int(rng() % 65536), int(rng() % 65536), colors[0]};
         for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
             Record& r = out.emplace_back(flow);
             r.color = colors[rng() % 4];
@@ -76,6 +82,10 @@ std::vector<Record> Stream(int n) {
         if (scattered) continue;
         if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
         if (rng() % 50 == 0) out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
+        if (rng() % 50 == 0) {
+            out.push_back(
+                {"0010.0000.0000.0001.0000.0000.0000.0000.1", "2001:db8:1::2", 3, 4, colors[2]});
+        }
     }
     return out;
 }
@@ -83,7 +93,8 @@ std::vector<Record> Stream(int n) {
 // Guards the drawing thread: it must leave every picture exactly as drawing on one thread
 // does, through runs longer than its queue, window size changes and box texts set between
 // batches, while views change hands between the threads (long batches leave the drawing
-// thread behind, short ones let it catch up), and while the rainfall saves running images
+// thread behind, short ones let it catch up), while all the work comes back to this thread
+// and goes over again in the middle of batches, and while the rainfall saves running images
 // now and then (drawn on this thread then) with just as many saved.
 TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     QTemporaryDir dir;
@@ -117,6 +128,11 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
             if (at % 6000 == 4000) {
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
             }
+            if (at % 9000 == 2000) threaded.SetTakenBack(true);
+            if (at % 9000 == 5000) {
+                EXPECT_FALSE(threaded.Sharing());
+                threaded.SetTakenBack(false);
+            }
             direct.Plot(one.Views(), fields);
             threaded.Plot(two.Views(), fields);
         }
@@ -137,6 +153,61 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     EXPECT_EQ(one.bitData.snapshotCount(), two.bitData.snapshotCount());
     threaded.SetThreaded(false);
     context = saved;
+}
+
+// The hand-over judged from what stretches of work cost: wall time per CPU second of work
+// while shared and while drawing alone, phase by phase (a core busy elsewhere, then free).
+TEST(DrawingThread, WorkComesBackWhileSharingDoesNotGainAndGoesOverWhenItDoes) {
+    struct Phase {
+        double until;          // seconds
+        double shared, alone;  // wall per CPU second of work in either state
+    };
+    struct Case {
+        const char* name;
+        std::vector<Phase> phases;
+        int takeBacks;                   // how often the work came back
+        double leastShared, mostShared;  // fraction of the time shared
+        bool sharedAtEnd;
+    };
+    const Case cases[] = {
+        {"quiet machine", {{20, 0.55, 1.0}}, 0, 1.0, 1.0, true},
+        // Retries after 0.2, 0.4, ... 3.2 s, then every 3.2 s: 10 in 20 s, a few ms each.
+        {"a core busy all along", {{20, 1.1, 1.0}}, 10, 0.0, 0.02, false},
+        {"sharing gains too little", {{20, 0.93, 1.0}}, 10, 0.0, 0.02, false},
+        // A retry within 3.2 s of the core coming free; from then on shared.
+        {"busy, then free", {{5, 1.1, 1.0}, {20, 0.55, 1.0}}, 5, 0.6, 0.8, true},
+        // Shared again at the first retry after the core is free; busy again, retried after
+        // 0.2 s again, not after the longest interval seen before (6 take-backs, not 3).
+        {"free, busy, free, busy",
+         {{1, 0.55, 1}, {9, 1.1, 1}, {13, 0.55, 1}, {20, 1.1, 1}},
+         12,
+         0.15,
+         0.25,
+         false},
+        // A loaded machine where one thread gets only 2/3 of a core: sharing still gains.
+        {"everything slower", {{20, 1.2, 1.5}}, 1, 0.98, 1.0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HandOver handOver;
+        const double stretch = 0.004;  // a batch
+        double now = 0, shared = 0;
+        int takeBacks = 0;
+        std::size_t phase = 0;
+        for (int i = 0; now < c.phases.back().until; ++i) {
+            while (now >= c.phases[phase].until) ++phase;
+            const bool wasShared = handOver.Shared();
+            const double ratio = wasShared ? c.phases[phase].shared : c.phases[phase].alone;
+            now = (i + 1) * stretch;
+            if (wasShared) shared += stretch;
+            if (handOver.Add({stretch, stretch / ratio}, now) && wasShared) ++takeBacks;
+            EXPECT_LE(handOver.Retry(), HandOver::kLastRetry);
+        }
+        EXPECT_EQ(takeBacks, c.takeBacks);
+        EXPECT_GE(shared / now, c.leastShared - 1e-9);
+        EXPECT_LE(shared / now, c.mostShared + 1e-9);
+        EXPECT_EQ(handOver.Shared(), c.sharedAtEnd);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "packet/Colors.h"
+
 namespace lumeno {
 namespace {
 
@@ -76,6 +78,9 @@ TEST(ViewManager, EveryViewSeesARecordInItsFixedTurn) {
             headerBefore = header.LogText().size();
             // A line through the middle of the port plot only from the last record.
             const std::int32_t sourcePort = i + 1 == kRows ? 32768 : 1;
+            // In the class's colour, as the intake sets it: the colour left from start-up
+            // is the background's, which would leave no line to see.
+            SetPacketColor("incomingTCP");
             m.PlotPacket({"", "10.0.0.1", sourcePort, "", "192.168.1.2", i + 1 == kRows ? 32768 : 1,
                           "incomingTCP", 1, bytes});
         }

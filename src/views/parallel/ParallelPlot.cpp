@@ -19,13 +19,42 @@ std::int32_t Position(std::int32_t value, double f, double H) {
     return static_cast<std::int32_t>(RoundHalfEven(H - y0));
 }
 
-// The numbers of the last two address texts converted on this thread: the six views take
-// the same two addresses of every record, and a run of one flow's packets the same ones again.
+struct Known {
+    std::string_view source, dst;
+    std::optional<std::int32_t> sourceNumber, dstNumber;
+};
+thread_local Known known;
+
+bool Same(std::string_view a, std::string_view b) {
+    return a.data() == b.data() && a.size() == b.size();
+}
+
+// IPToNumber, quicker for the usual text: one to three digits, a dot, one to three digits, a
+// dot, and one more dot further on is exactly the first two numbers, whatever else follows.
+// Anything else takes the general rule.
+std::optional<std::int32_t> Number(std::string_view text) {
+    std::int32_t n[2] = {0, 0};
+    std::size_t at = 0;
+    for (std::int32_t& v : n) {
+        const std::size_t start = at;
+        while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9') {
+            v = v * 10 + (text[at] - '0');
+            ++at;
+        }
+        if (at == start || at == text.size() || text[at] != '.') return IPToNumber(text);
+        ++at;
+    }
+    if (text.find('.', at) == std::string_view::npos) return IPToNumber(text);
+    return n[0] * 256 + n[1];
+}
+
+}  // namespace
+
 // A text is known by its length and its first and last eight characters, which for a text of
 // 8 to 16 characters are all of them.
 std::optional<std::int32_t> AddressNumber(std::string_view text) {
     const std::size_t length = text.size();
-    if (length < 8 || length > 16) return IPToNumber(text);
+    if (length < 8 || length > 16) return Number(text);
     std::uint64_t head, tail;
     std::memcpy(&head, text.data(), 8);
     std::memcpy(&tail, text.data() + length - 8, 8);
@@ -40,11 +69,18 @@ std::optional<std::int32_t> AddressNumber(std::string_view text) {
         if (r.length == length && r.head == head && r.tail == tail) return r.number;
     }
     newest ^= 1;
-    remembered[newest] = {length, head, tail, IPToNumber(text)};
+    remembered[newest] = {length, head, tail, Number(text)};
     return remembered[newest].number;
 }
 
-}  // namespace
+KnownAddresses::KnownAddresses(std::string_view source, std::optional<std::int32_t> sourceNumber,
+                               std::string_view dst, std::optional<std::int32_t> dstNumber) {
+    known = {source, dst, sourceNumber, dstNumber};
+}
+
+KnownAddresses::~KnownAddresses() {
+    known = {};
+}
 
 std::int32_t AxisPosition(std::int32_t value, double H) {
     return Position(value, ScaleFactor(H), H);
@@ -62,7 +98,9 @@ std::int32_t ParallelPlot::ConvertPort(std::int32_t Port) const {
 }
 
 bool ParallelPlot::ConvertIP(std::string_view IPin, std::int32_t& IPout) const {
-    const std::optional<std::int32_t> number = AddressNumber(IPin);
+    const std::optional<std::int32_t> number = Same(IPin, known.source) ? known.sourceNumber
+                                               : Same(IPin, known.dst)  ? known.dstNumber
+                                                                        : AddressNumber(IPin);
     if (!number) return false;
     IPout = ConvertPort(*number);
     return true;

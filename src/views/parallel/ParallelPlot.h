@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -60,6 +61,23 @@ class ParallelPlot {
     std::array<std::int32_t, 4> lastY_{};
     Rgb lastColor_ = 0;
     std::uint64_t lastVersion_ = ~std::uint64_t{0};
+};
+
+// IPToNumber of an address text, remembering the last two texts converted on this thread:
+// the views take the same two addresses of every record, and a run of one flow's packets the
+// same ones again.
+std::optional<std::int32_t> AddressNumber(std::string_view text);
+
+// The numbers of one record's two addresses, worked out once for all the views that draw it
+// on this thread while this object lives: a view given one of these very texts (the same
+// characters in memory, not merely equal ones) takes its number from here.
+class KnownAddresses {
+  public:
+    KnownAddresses(std::string_view source, std::optional<std::int32_t> sourceNumber,
+                   std::string_view dst, std::optional<std::int32_t> dstNumber);
+    ~KnownAddresses();
+    KnownAddresses(const KnownAddresses&) = delete;
+    KnownAddresses& operator=(const KnownAddresses&) = delete;
 };
 
 // The vertical position rule on a surface of height H: the factor is the reciprocal of

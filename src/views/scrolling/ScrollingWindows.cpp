@@ -102,7 +102,10 @@ RowScrollingWindow::RowScrollingWindow(const QString& caption, QSize clientTwips
     chkSnapshots_->setObjectName(QStringLiteral("chkSnapshots"));
     chkSnapshots_->setFont(font);
     chkSnapshots_->adjustSize();
-    connect(chkSnapshots_, &QCheckBox::toggled, this, [this](bool on) { images_.enabled = on; });
+    connect(chkSnapshots_, &QCheckBox::toggled, this, [this](bool on) {
+        images_.enabled = on;
+        ++switchChanges_;
+    });
     // This platform may give windows no frame; a built size below the minimum is raised
     // before the first layout so that a window built hidden is usable at once.
     resize(std::max(width(), Twips(kMinOuterWidthTwips)),

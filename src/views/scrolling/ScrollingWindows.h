@@ -82,6 +82,9 @@ class RowScrollingWindow : public ScrollingWindow {
     QCheckBox* chkSnapshots() const { return chkSnapshots_; }
     std::int16_t snapshotCount() const { return images_.snapshotCount(); }
     bool SavesRunningImages() const { return images_.enabled; }
+    // Grows whenever any row view's box is ticked or cleared: a drawing thread looks at it for
+    // every record, where the windows themselves lie beside what it draws into.
+    static std::uint32_t SwitchChanges() { return switchChanges_; }
 
     static constexpr int kMinOuterWidthTwips = 3250;
     static constexpr int kMinOuterHeightTwips = 2500;
@@ -97,6 +100,7 @@ class RowScrollingWindow : public ScrollingWindow {
   private:
     QCheckBox* chkSnapshots_;
     RunningImages images_;
+    alignas(128) static inline std::uint32_t switchChanges_ = 0;
 };
 
 class visBitData : public RowScrollingWindow {

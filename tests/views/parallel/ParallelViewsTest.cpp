@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "packet/Colors.h"
+#include "packet/Library.h"
 #include "packet/PacketRecord.h"
 #include "views/parallel/ParallelWindows.h"
 
@@ -45,6 +51,55 @@ TEST(ParallelScale, PositionsOnA400PixelAxis) {
     y = 7;  // not four numbers: no position, the output left alone
     EXPECT_FALSE(plot.ConvertIP("10.1.2", y));
     EXPECT_EQ(y, 7);
+}
+
+// Guards the numbers a record's addresses bring along: they stand only for those very texts
+// and only while the record is drawn, so that another text, even an equal one elsewhere in
+// memory that a stale number would misplace, is converted by itself.
+TEST(ParallelScale, ARecordsAddressNumbersStandOnlyForItsOwnTexts) {
+    PlotSurface surface(300, 400);
+    ParallelPlot plot(surface);
+    const std::string source = "10.1.200.7", dst = "192.168.1.101", copy = source;
+    std::int32_t y = -1;
+    {
+        // Numbers unlike the texts', to see which one was taken.
+        const KnownAddresses known(source, 65535, dst, std::nullopt);
+        const std::pair<std::string_view, std::optional<int>> rows[] = {
+            {source, 0}, {dst, std::nullopt}, {copy, 384}, {"192.168.1.101", 99}};
+        for (auto [text, row] : rows) {
+            y = -1;
+            EXPECT_EQ(plot.ConvertIP(text, y), row.has_value()) << text;
+            if (row) {
+                EXPECT_EQ(y, *row) << text;
+            }
+        }
+    }
+    ASSERT_TRUE(plot.ConvertIP(source, y));
+    EXPECT_EQ(y, 384);
+    ASSERT_TRUE(plot.ConvertIP(dst, y));
+    EXPECT_EQ(y, 99);
+}
+
+// Guards the quick way to an address's number: for any text it must give what IPToNumber
+// gives, for the usual dotted texts and for those just beside them (digits too many, parts
+// too few, empty parts, no digits), and for random texts of digits and dots.
+TEST(ParallelScale, AnAddressNumberIsIPToNumberWhateverTheText) {
+    std::vector<std::string> texts = {"1.2.3.4",      "255.255.255.255",  "0.0.0.0",
+                                      "10.1.2",       "10.1.2.",          "10.1..",
+                                      "10..1.2",      ".10.1.2",          "1234.5.6.7",
+                                      "12.3456.7.8",  "01.002.3.4",       "999.999.1.1",
+                                      "1.2.3.4.5.6",  "a.b.c.d",          "1a.2.3.4",
+                                      "1.2b.3.4",     "1.2.3.4x",         "",
+                                      "...",          "2147483647.9.9.9", "1.2.3.4 ",
+                                      "-1.2.3.4",     "1.2\0.3.4",        "::1",
+                                      "fe80::1.2.3.4"};
+    std::mt19937 rng(3);
+    for (int i = 0; i < 5000; ++i) {
+        std::string t(rng() % 20, ' ');
+        for (char& c : t) c = "0123456789..x"[rng() % 13];
+        texts.push_back(t);
+    }
+    for (const std::string& t : texts) EXPECT_EQ(AddressNumber(t), IPToNumber(t)) << t;
 }
 
 // Guards halves-to-even in both rounding steps: at H = 32767.5 the factor is exactly 0.5,
