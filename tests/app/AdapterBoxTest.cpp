@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -36,25 +33,11 @@ TEST(AdapterBox, AFileWinsOnlyAsAPathOrWhenChosenAndTheWindowSaysWhichItTook) {
     ASSERT_TRUE(QFile::copy(QStringLiteral(LUMENO_SAMPLE_CAPTURE), dir.filePath("lo")));
     ASSERT_TRUE(QFile::copy(QStringLiteral(LUMENO_SAMPLE_CAPTURE), dir.filePath("sample")));
     ASSERT_TRUE(QDir().mkdir("folder"));
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, "socket", sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    const std::string wifi = test::TempPath("adapterbox_linktype105.pcap");
-    {
-        // Two all-zero frames of 802.11, a link type the decoder does not read.
-        const std::uint32_t header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, 105};
-        const std::uint32_t record[] = {1700000000u, 0, 24, 24};
-        const char frame[24] = {};
-        QFile file(QString::fromStdString(wifi));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char*>(header), sizeof header);
-        for (int i = 0; i < 2; ++i) {
-            file.write(reinterpret_cast<const char*>(record), sizeof record);
-            file.write(frame, sizeof frame);
-        }
-    }
+    const int listener = test::UnixSocket("socket");
+    ASSERT_GE(listener, 0);
+    // Two all-zero frames of 802.11, a link type the decoder does not read.
+    const QString wifi = dir.filePath("linktype105.pcap");
+    test::WriteLinkTypeFile(wifi, 105, 2, 24);
 
     frmMain w;
     w.SetReplaySpeed(0);
@@ -99,7 +82,7 @@ TEST(AdapterBox, AFileWinsOnlyAsAPathOrWhenChosenAndTheWindowSaysWhichItTook) {
         {.what = "a directory", .choose = type("folder"), .message = {"\"folder\" is a directory"}},
         {.what = "a socket", .choose = type("socket"), .message = {"is not a regular file"}},
         {.what = "frames it cannot decode",
-         .choose = type(QString::fromStdString(wifi)),
+         .choose = type(wifi),
          .message = {"Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"},
          .atEnd = {"End of capture file",
                    "Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"}},

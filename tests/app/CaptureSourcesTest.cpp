@@ -21,34 +21,10 @@
 namespace lumeno {
 namespace {
 
-struct ProgramRun {
-    int status = -1;
-    QString out, err;
-};
+using test::ProgramRun;
 
-// The program, headless; with a file to feed, `cat FILE |` gives its standard input.
-ProgramRun Headless(const QStringList& arguments, const QString& feed = {},
-                    const std::function<void()>& whileRunning = {}) {
-    QProcess process, cat;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    process.setProcessEnvironment(env);
-    if (feed.isEmpty()) {
-        process.setStandardInputFile(QProcess::nullDevice());
-    } else {
-        cat.setStandardOutputProcess(&process);
-        cat.start("cat", {feed});
-    }
-    process.start(QStringLiteral(LUMENO_EXECUTABLE), QStringList{"--headless"} + arguments);
-    ProgramRun run;
-    if (!process.waitForStarted()) return run;
-    if (whileRunning) whileRunning();
-    if (!process.waitForFinished(120000)) return run;
-    cat.waitForFinished();
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+ProgramRun Headless(const QStringList& arguments, const test::ProgramSetup& setup = {}) {
+    return test::Lumeno(QStringList{"--headless"} + arguments, setup);
 }
 
 // A headless replay runs as fast as possible unless a pace is asked for; at a pace, a
@@ -95,8 +71,8 @@ TEST(HeadlessSources, StandardInputGivesTheFilesRecords) {
     const QString sample = LUMENO_SAMPLE_CAPTURE;
     const QStringList common{"--records", "--snapshot-dir", dir.path()};
     const ProgramRun file = Headless(common + QStringList{sample});
-    const ProgramRun piped = Headless(common + QStringList{"-"}, sample);
-    const ProgramRun replay = Headless(common + QStringList{"--replay", "-"}, sample);
+    const ProgramRun piped = Headless(common + QStringList{"-"}, {.feed = sample});
+    const ProgramRun replay = Headless(common + QStringList{"--replay", "-"}, {.feed = sample});
     ASSERT_EQ(file.status, 0) << file.err.toStdString();
     EXPECT_EQ(file.out.count('\n'), 4205);
     for (const ProgramRun* run : {&piped, &replay}) {
@@ -110,7 +86,7 @@ TEST(HeadlessSources, StandardInputGivesTheFilesRecords) {
     if (!QFileInfo::exists(pcapng)) GTEST_SKIP() << "no " << pcapng.toStdString();
     const QStringList all{"--records", "--monitor", "", "--snapshot-dir", dir.path()};
     const ProgramRun direct = Headless(all + QStringList{pcapng});
-    const ProgramRun streamed = Headless(all + QStringList{"-"}, pcapng);
+    const ProgramRun streamed = Headless(all + QStringList{"-"}, {.feed = pcapng});
     ASSERT_EQ(streamed.status, 0) << streamed.err.toStdString();
     EXPECT_GT(direct.out.count('\n'), 100);
     EXPECT_TRUE(streamed.out == direct.out) << streamed.out.toStdString();
@@ -131,14 +107,14 @@ TEST(HeadlessSources, ALiveCaptureWrittenToAFileReadsBackTheSame) {
     const ProgramRun live =
         Headless(common + QStringList{"--capture-on", "lo", "--seconds", "2", "--write", written,
                                       "--filter", QStringLiteral("udp dst port %1").arg(port)},
-                 {}, [&] {
+                 {.whileRunning = [&](QProcess&) {
                      QTest::qWait(700);
                      for (int i = 0; i < 20; ++i) {
                          ::sendto(sender, "written", 7, 0, reinterpret_cast<const sockaddr*>(&to),
                                   sizeof to);
                          QTest::qWait(20);
                      }
-                 });
+                 }});
     ::close(sender);
     ::close(receiver);
     ASSERT_EQ(live.status, 0) << live.err.toStdString();

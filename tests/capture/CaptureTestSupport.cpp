@@ -1,6 +1,8 @@
 #include "capture/CaptureTestSupport.h"
 
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
@@ -8,9 +10,13 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -161,6 +167,31 @@ std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFr
     return path;
 }
 
+void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count, int size) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    const std::uint32_t header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, linkType};
+    file.write(reinterpret_cast<const char*>(header), sizeof header);
+    const std::vector<char> frame(static_cast<std::size_t>(size), 0);
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t record[] = {1700000000u + std::uint32_t(i), 0, std::uint32_t(size),
+                                        std::uint32_t(size)};
+        file.write(reinterpret_cast<const char*>(record), sizeof record);
+        file.write(frame.data(), size);
+    }
+}
+
+int UnixSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                 sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
 bool WaitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer clock;
     clock.start();
@@ -173,6 +204,57 @@ void ExpectContains(const QString& text, std::initializer_list<QString> parts) {
         EXPECT_TRUE(text.contains(part)) << "no \"" << part.toStdString() << "\" in:\n"
                                          << text.toStdString();
     }
+}
+
+void ExpectMatches(const QString& text, const QStringList& patterns) {
+    for (const QString& pattern : patterns) {
+        EXPECT_TRUE(text.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)))
+            << pattern.toStdString() << "\n"
+            << text.toStdString();
+    }
+}
+
+TinyDisk::TinyDisk(const char* size) {
+    if (!dir_.isValid()) return;
+    const QByteArray options = QByteArray("size=") + size;
+    if (::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", 0,
+                options.constData()) == 0) {
+        path_ = dir_.path();
+    } else {
+        why_ = QString::fromLocal8Bit(std::strerror(errno));
+    }
+}
+
+TinyDisk::~TinyDisk() {
+    if (!path_.isEmpty()) ::umount2(QFile::encodeName(path_).constData(), MNT_DETACH);
+}
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                      const ProgramSetup& setup) {
+    QProcess process, cat;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    if (setup.environment) setup.environment(env);
+    process.setProcessEnvironment(env);
+    if (!setup.workingDir.isEmpty()) process.setWorkingDirectory(setup.workingDir);
+    if (!setup.stdoutFile.isEmpty()) process.setStandardOutputFile(setup.stdoutFile);
+    if (setup.feed.isEmpty()) {
+        process.setStandardInputFile(QProcess::nullDevice());
+    } else {
+        cat.setStandardOutputProcess(&process);
+        cat.start("cat", {setup.feed});
+    }
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted()) return run;
+    if (setup.whileRunning) setup.whileRunning(process);
+    if (!process.waitForFinished(120000) && process.state() != QProcess::NotRunning) return run;
+    cat.waitForFinished();
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
 }
 
 int BoundSocket(int type, std::uint16_t& port) {

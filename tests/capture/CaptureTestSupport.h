@@ -2,7 +2,9 @@
 
 #include <netinet/in.h>
 
+#include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -113,11 +115,55 @@ std::string TempPath(const std::string& name);
 // Writes the frames as an Ethernet capture file in the temporary folder; gives its path.
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames);
 
+// A capture file of the given link type holding `count` all-zero frames of `size` bytes,
+// written by hand: libpcap refuses to write link types it has no name for.
+void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count, int size = 60);
+
+// A Unix socket bound at path: a name in the file system that is no regular file.
+int UnixSocket(const QString& path);
+
 // Runs the event loop until done() or the time is up; says whether done() came true.
 bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
 
 // A test failure for each part the text lacks, with the whole text shown.
 void ExpectContains(const QString& text, std::initializer_list<QString> parts);
+
+// A failure for each regular expression (multi-line) that matches nowhere in the text.
+void ExpectMatches(const QString& text, const QStringList& patterns);
+
+// A tmpfs of the given size mounted on a fresh folder, unmounted at the end; Path() is
+// empty (and Why() says why) where this process may not mount one.
+class TinyDisk {
+  public:
+    explicit TinyDisk(const char* size);
+    ~TinyDisk();
+    const QString& Path() const { return path_; }
+    const QString& Why() const { return why_; }
+
+  private:
+    QTemporaryDir dir_;
+    QString path_, why_;
+};
+
+// A program run to its end: its exit status (-2: killed by a signal, -1: did not finish).
+struct ProgramRun {
+    int status = -1;
+    QString out, err;
+};
+struct ProgramSetup {
+    QString feed{};  // a file piped to standard input through cat; else none
+    QString workingDir{}, stdoutFile{};
+    std::function<void(QProcess&)> whileRunning{};
+    std::function<void(QProcessEnvironment&)> environment{};  // after DISPLAY is removed
+};
+ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                      const ProgramSetup& setup = {});
+#ifdef LUMENO_EXECUTABLE
+// The program itself, with no display to show windows on.
+inline ProgramRun Lumeno(const QStringList& arguments, const ProgramSetup& setup = {}) {
+    return RunProgram(QStringLiteral(LUMENO_EXECUTABLE), arguments, setup);
+}
+#endif
 
 // A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
 int BoundSocket(int type, std::uint16_t& port);
