@@ -32,24 +32,38 @@ std::uint64_t EffectiveCapabilities(qint64 pid) {
 // privilege; without it the test says why and is skipped.
 class LiveCapture : public testing::TestWithParam<LiveMode> {};
 
+// A capture on lo in the test's mode, its records taken in for the monitor.
+struct OnLoopback {
+    CaptureCtrl capture;
+    test::CollectingSink sink;
+    QString failure, error;
+
+    OnLoopback(LiveMode mode, const std::string& monitor) {
+        capture.SetLiveMode(mode);
+        capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
+        capture.SetCurrentAdapter({"lo", {}, false});
+        capture.SetPacketHandler(
+            [this, monitor](const DecodedPacket& p) { IntakePacket(p, monitor, sink); });
+        QObject::connect(&capture, &CaptureCtrl::failed, [this](const QString& m) { failure = m; });
+    }
+    // False, with the reason in error, where it did not start; "setcap" in it: no privilege.
+    bool Start(const QString& filter) {
+        return capture.SetFilter(filter, &error) && capture.Start(&error);
+    }
+};
+
 TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     const bool helper = GetParam() == LiveMode::kHelper;
     std::uint16_t port = 0, sendPort = 0;
     const int receiver = test::BoundSocket(SOCK_DGRAM, port),
               sender = test::BoundSocket(SOCK_DGRAM, sendPort);
     ASSERT_TRUE(receiver >= 0 && sender >= 0);
-    CaptureCtrl capture;
-    capture.SetLiveMode(GetParam());
-    capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
-    capture.SetCurrentAdapter({"lo", {}, false});
-    test::CollectingSink sink;
-    capture.SetPacketHandler([&](const DecodedPacket& p) { IntakePacket(p, "127.0.0.1", sink); });
-    QString failure, error;
-    QObject::connect(&capture, &CaptureCtrl::failed, [&](const QString& m) { failure = m; });
-    ASSERT_TRUE(capture.SetFilter(QStringLiteral("udp dst port %1").arg(port), &error));
-    if (!capture.Start(&error)) {
-        if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
-        FAIL() << error.toStdString();
+    OnLoopback live(GetParam(), "127.0.0.1");
+    CaptureCtrl& capture = live.capture;
+    test::CollectingSink& sink = live.sink;
+    if (!live.Start(QStringLiteral("udp dst port %1").arg(port))) {
+        if (live.error.contains("setcap")) GTEST_SKIP() << live.error.toStdString();
+        FAIL() << live.error.toStdString();
     }
     const qint64 pid = capture.HelperProcessId();
     EXPECT_EQ(helper ? EffectiveCapabilities(pid) : 0, 0u) << "the helper kept its capabilities";
@@ -67,7 +81,7 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     test::WaitUntil([&] { return sink.rows.size() >= kDatagrams; });
     QTest::qWait(100);  // anything that should not come would by now
     capture.Stop();
-    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+    EXPECT_TRUE(live.failure.isEmpty()) << live.failure.toStdString();
     ASSERT_EQ(sink.rows.size(), kDatagrams);
     // Both ends are 127.0.0.1; the destination is tested first, so it is incoming.
     const std::string expected =
@@ -83,28 +97,26 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     EXPECT_EQ(sink.rows.size(), kDatagrams);
 }
 
-// A socket bound to ::1 on a port the kernel picks; -1 when there is none (no IPv6).
-int BoundSocket6(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET6, type, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (fd >= 0) ::close(fd);
-        return -1;
-    }
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin6_port);
-    return fd;
-}
-
 sockaddr_in6 Loopback6(std::uint16_t port) {
     sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
     a.sin6_port = htons(port);
     a.sin6_addr = in6addr_loopback;
     return a;
+}
+
+// A socket bound to ::1 on a port the kernel picks; -1 when there is none (no IPv6).
+int BoundSocket6(int type, std::uint16_t& port) {
+    const int fd = ::socket(AF_INET6, type, 0);
+    sockaddr_in6 a = Loopback6(0);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin6_port);
+    return fd;
 }
 
 // Over ::1: UDP datagrams and a whole TCP connection (handshake, data, both ends closing)
@@ -118,19 +130,13 @@ TEST_P(LiveCapture, IPv6LoopbackUdpAndTcpArriveClassified) {
               client = BoundSocket6(SOCK_STREAM, clientPort);
     if (receiver < 0 || sender < 0 || listener < 0 || client < 0) GTEST_SKIP() << "no ::1 here";
     ASSERT_EQ(::listen(listener, 1), 0);
-    CaptureCtrl capture;
-    capture.SetLiveMode(GetParam());
-    capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
-    capture.SetCurrentAdapter({"lo", {}, false});
-    test::CollectingSink sink;
-    capture.SetPacketHandler([&](const DecodedPacket& p) { IntakePacket(p, "::1", sink); });
-    QString error;
-    ASSERT_TRUE(capture.SetFilter(
-        QStringLiteral("ip6 and (udp dst port %1 or tcp port %2)").arg(udpPort).arg(tcpPort),
-        &error));
-    if (!capture.Start(&error)) {
-        if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
-        FAIL() << error.toStdString();
+    OnLoopback live(GetParam(), "::1");
+    CaptureCtrl& capture = live.capture;
+    test::CollectingSink& sink = live.sink;
+    if (!live.Start(
+            QStringLiteral("ip6 and (udp dst port %1 or tcp port %2)").arg(udpPort).arg(tcpPort))) {
+        if (live.error.contains("setcap")) GTEST_SKIP() << live.error.toStdString();
+        FAIL() << live.error.toStdString();
     }
 
     constexpr std::size_t kDatagrams = 10;

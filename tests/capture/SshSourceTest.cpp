@@ -81,17 +81,9 @@ class SshServer {
     std::uint16_t Port() const { return port_; }
     // The ssh client with this server's keys in place of the user's own.
     QStringList Client(const char* key) const {
-        return {"ssh",
-                "-F",
-                "/dev/null",
-                "-i",
-                Path(key),
-                "-o",
-                "IdentitiesOnly=yes",
-                "-o",
-                "UserKnownHostsFile=" + Path("known_hosts"),
-                "-o",
-                "StrictHostKeyChecking=yes"};
+        return QStringList{"ssh", "-F", "/dev/null", "-i", Path(key), "-o", "IdentitiesOnly=yes"} +
+               QStringList{"-o", "UserKnownHostsFile=" + Path("known_hosts"), "-o",
+                           "StrictHostKeyChecking=yes"};
     }
     std::string Address(const std::string& adapter) const {
         const passwd* user = ::getpwuid(::geteuid());
