@@ -22,6 +22,20 @@ namespace {
 using test::ExpectContains;
 using test::WaitUntil;
 
+// What is typed or chosen, the parts the message must hold once capture has started and
+// once a file has come to its end, and what the case needs of this machine.
+enum Needs { kNothing, kLo, kCaptureOnLo };
+struct Case {
+    const char* what;
+    std::function<void()> choose;
+    QStringList message, atEnd;
+    Needs needs;
+};
+Case Row(const char* what, std::function<void()> choose, const QStringList& message,
+         const QStringList& atEnd = {}, Needs needs = kNothing) {
+    return {what, std::move(choose), message, atEnd, needs};
+}
+
 // The adapter box takes adapter names and file paths alike. A file wins over an adapter of
 // the same name only when written as a path or chosen with "…", the window says which it
 // took, and a path that is no capture file is refused with the reason.
@@ -43,53 +57,32 @@ TEST(AdapterBox, AFileWinsOnlyAsAPathOrWhenChosenAndTheWindowSaysWhichItTook) {
     w.SetReplaySpeed(0);
     const bool haveLo = w.cmbInterface()->findText("lo", Qt::MatchExactly) >= 0;
     const bool mayCapture = geteuid() == 0;
-    struct Case {
-        const char* what = "";
-        std::function<void()> choose{};
-        QStringList message{};  // parts the message must hold once capture has started
-        QStringList atEnd{};    // and once a file has come to its end
-        bool needsLo = false, needsRoot = false;
-    };
     const auto type = [&](const QString& text) {
         return [&w, text] { w.cmbInterface()->setEditText(text); };
     };
-    const std::vector<Case> cases = {
-        {.what = "a bare name is the adapter",
-         .choose = type("lo"),
-         .message = {"Capturing on lo (the adapter, not the file of that name", "./lo"},
-         .needsLo = true,
-         .needsRoot = true},
-        {.what = "written as a path it is the file",
-         .choose = type("./lo"),
-         .message = {"Replaying ./lo"},
-         .atEnd = {"End of capture file ./lo: 4325 packets read"},
-         .needsLo = true},
-        {.what = "chosen with the button it is the file",
-         .choose = [&] { w.ChooseFile("lo"); },
-         .message = {"Replaying lo (the file, not the adapter lo)"},
-         .atEnd = {"End of capture file lo: 4325 packets read"},
-         .needsLo = true},
-        {.what = "a bare name of a file and no adapter",
-         .choose = type("sample"),
-         .message = {"Replaying sample"}},
-        {.what = "no adapter and no file",
-         .choose = type("nosuch0"),
-         .message = {"\"nosuch0\" is neither an adapter in the list nor a file (No such file "
-                     "or directory)"}},
-        {.what = "a missing path",
-         .choose = type("/nonexistent/x.pcap"),
-         .message = {"\"/nonexistent/x.pcap\": No such file or directory"}},
-        {.what = "a directory", .choose = type("folder"), .message = {"\"folder\" is a directory"}},
-        {.what = "a socket", .choose = type("socket"), .message = {"is not a regular file"}},
-        {.what = "frames it cannot decode",
-         .choose = type(wifi),
-         .message = {"Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"},
-         .atEnd = {"End of capture file",
-                   "Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded"}},
+    const QString wifiText = "Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded";
+    const Case cases[] = {
+        Row("a bare name is the adapter", type("lo"),
+            {"Capturing on lo (the adapter, not the file of that name", "./lo"}, {}, kCaptureOnLo),
+        Row("written as a path it is the file", type("./lo"), {"Replaying ./lo"},
+            {"End of capture file ./lo: 4325 packets read"}, kLo),
+        Row(
+            "chosen with the button it is the file", [&] { w.ChooseFile("lo"); },
+            {"Replaying lo (the file, not the adapter lo)"},
+            {"End of capture file lo: 4325 packets read"}, kLo),
+        Row("a bare name of a file and no adapter", type("sample"), {"Replaying sample"}),
+        Row("no adapter and no file", type("nosuch0"),
+            {"\"nosuch0\" is neither an adapter in the list nor a file (No such file or "
+             "directory)"}),
+        Row("a missing path", type("/nonexistent/x.pcap"),
+            {"\"/nonexistent/x.pcap\": No such file or directory"}),
+        Row("a directory", type("folder"), {"\"folder\" is a directory"}),
+        Row("a socket", type("socket"), {"is not a regular file"}),
+        Row("frames it cannot decode", type(wifi), {wifiText}, {"End of capture file", wifiText}),
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if ((c.needsLo && !haveLo) || (c.needsRoot && !mayCapture)) continue;
+        if ((c.needs >= kLo && !haveLo) || (c.needs == kCaptureOnLo && !mayCapture)) continue;
         c.choose();
         QSignalSpy ended(&w, &frmMain::captureEnded);
         w.StartCapture();
