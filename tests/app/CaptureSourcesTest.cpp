@@ -41,18 +41,12 @@ TEST(HeadlessSources, AnExplicitPaceIsKeptAndTheSkippedTimeReported) {
         {{night}, ""},
         {{"--speed", "1", night}, "time skipped +71999\\.000 s \\(gaps longer than 1 s cut\\)"},
         {{"--max-gap", "0.3", night}, "time skipped +71999\\.700 s"},
-        {{"--max-gap", "-1", night}, ""},
     };
     for (const auto& [arguments, skipped] : cases) {
         QElapsedTimer clock;
         clock.start();
         const ProgramRun run = Headless(common + arguments);
         const std::string what = arguments.join(' ').toStdString();
-        if (arguments.contains("-1")) {
-            EXPECT_EQ(run.status, 2) << what;
-            EXPECT_TRUE(run.err.contains("--max-gap")) << run.err.toStdString();
-            continue;
-        }
         ASSERT_EQ(run.status, 0) << what << run.err.toStdString();
         EXPECT_LT(clock.elapsed(), 8000) << what;
         EXPECT_TRUE(run.out.contains("packets read            3")) << run.out.toStdString();
@@ -131,18 +125,11 @@ TEST(HeadlessSources, ALiveCaptureWrittenToAFileReadsBackTheSame) {
     EXPECT_EQ(tshark.readAllStandardOutput().count('\n'), live.out.count('\n'));
 }
 
-// In the window: the adapter list ends with the stream forms to edit; a named pipe typed
-// into it is read as a stream; the capture goes to the file chosen to save it in, and a
-// file that cannot be written is refused at Start, saying why.
+// In the window: a named pipe typed into the adapter box is read as a stream; the capture goes to
+// the file chosen to save it in, and a file that cannot be written is refused at Start, saying why.
 TEST(WindowSources, PipesHintsAndSavingTheCapture) {
     frmMain w;
     w.SetReplaySpeed(0);
-    if (!w.Capture().Adapters().empty()) {
-        const int n = w.cmbInterface()->count();
-        ASSERT_GE(n, 3);
-        EXPECT_EQ(w.cmbInterface()->itemText(n - 3), "ssh://host/eth0");
-        EXPECT_EQ(w.cmbInterface()->itemText(n - 1), "-");
-    }
     const std::string fifo = test::TempPath("window.fifo");
     ::unlink(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

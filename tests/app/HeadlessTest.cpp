@@ -123,6 +123,7 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         Row("a speed that is no number", {"--speed", "fast", sample}, 2, 0, {"--speed"}),
         Row("three threads", {"--threads", "3", sample}, 2, 0, {"--threads"}),
         Row("no rounds", {"--loop", "0", sample}, 2, 0, {"--loop"}),
+        Row("a negative gap", {"--max-gap", "-1", sample}, 2, 0, {"--max-gap"}),
         Row("live without an end", {"--capture-on", "lo"}, 2, 0, {"--seconds"}),
         Row("an end that is no number", {"--capture-on", "lo", "--seconds", "soon"}, 2, 0,
             {"'soon'"}),
