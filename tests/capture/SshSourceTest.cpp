@@ -47,17 +47,15 @@ class SshServer {
         const int probe = test::BoundSocket(SOCK_STREAM, port_);
         ::close(probe);
         server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(sshd, {"-D", "-e",
-                             "-f", "/dev/null",
-                             "-p", QString::number(port_),
-                             "-h", Path("host"),
-                             "-o", "ListenAddress=127.0.0.1",
-                             "-o", "AuthorizedKeysFile=" + Path("authorized_keys"),
-                             "-o", "StrictModes=no",
-                             "-o", "UsePAM=no",
-                             "-o", "PidFile=none",
-                             "-o", "PermitRootLogin=prohibit-password",
-                             "-o", "MaxStartups=50"});
+        QStringList arguments = {"-D", "-e",        "-f", "/dev/null", "-p", QString::number(port_),
+                                 "-h", Path("host")};
+        for (const QString& option :
+             QStringList{"ListenAddress=127.0.0.1", "AuthorizedKeysFile=" + Path("authorized_keys"),
+                         "StrictModes=no", "UsePAM=no", "PidFile=none",
+                         "PermitRootLogin=prohibit-password", "MaxStartups=50"}) {
+            arguments << "-o" << option;
+        }
+        server_.start(sshd, arguments);
         if (!server_.waitForStarted() || !WaitUntil([&] {
                 return server_.state() != QProcess::Running ||
                        server_.peek(4096).contains("Server listening");
