@@ -11,64 +11,10 @@
 #include <vector>
 
 #include "capture/CaptureCtrl.h"
+#include "capture/Frames.h"
 #include "capture/Intake.h"
 
 namespace lumeno::test {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t Addr(int a, int b, int c, int d) {
-    return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) |
-           std::uint32_t(d);
-}
-
-struct Ipv4Fields {
-    std::uint8_t protocol = 6;
-    std::uint32_t source = Addr(10, 0, 0, 1);
-    std::uint32_t destination = Addr(192, 168, 1, 101);
-    std::uint16_t sourcePort = 80, destinationPort = 1025;
-    std::size_t payload = 8;     // bytes after the ports
-    int ihl = 5, version = 4;    // ihl: the header length in 32-bit words
-    int totalLength = -1;        // -1: the real length
-    std::uint16_t fragment = 0;  // flags and fragment offset
-};
-
-// An IPv4 datagram with a TCP or UDP header start (ports, then payload).
-Bytes Ipv4(const Ipv4Fields& fields = {});
-
-// 2001:db8::1 (source) and 2001:db8:0:1::65 (destination).
-inline const Bytes kIpv6Source = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-inline const Bytes kIpv6Destination = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1,
-                                       0,    0,    0,    0,    0, 0, 0, 0x65};
-
-// One extension header; its first byte (the next header) is filled in by Ipv6().
-struct Extension {
-    std::uint8_t type;
-    Bytes bytes;
-};
-// Hop-by-hop, routing, destination options and others of their form: (units + 1) * 8 bytes.
-Extension Options(std::uint8_t type, std::uint8_t units = 0);
-// A fragment header with the given offset (in 8-byte units) and more-fragments flag.
-Extension Fragment(std::uint16_t offset, bool more = false);
-// An authentication header of (words + 2) * 4 bytes.
-Extension Authentication(std::uint8_t words = 1);
-
-struct Ipv6Fields {
-    std::uint8_t next = 6;  // what follows the last extension header
-    Bytes source = kIpv6Source, destination = kIpv6Destination;
-    std::uint16_t sourcePort = 80, destinationPort = 1025;
-    std::size_t payload = 8;  // bytes after the ports
-    std::vector<Extension> extensions = {};
-    int payloadLength = -1;  // -1: the real length
-    int version = 6;
-};
-
-// An IPv6 datagram with its extension headers and a TCP or UDP header start.
-Bytes Ipv6(const Ipv6Fields& fields = {});
-
-// An Ethernet frame from 00:1a:2b:3c:4d:5e to aa:bb:cc:dd:ee:ff, behind the given VLAN tags.
-Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},
-               std::uint16_t etherType = 0x0800);
 
 // One accepted record, copied out of the packet event.
 struct Row {
