@@ -92,25 +92,13 @@ TEST(HeadlessSources, ALiveCaptureWrittenToAFileReadsBackTheSame) {
     if (::geteuid() != 0) GTEST_SKIP() << "capturing needs root";
     QTemporaryDir dir;
     const QString written = dir.filePath("live.pcapng");
-    std::uint16_t port = 0, sendPort = 0;
-    const int receiver = test::BoundSocket(SOCK_DGRAM, port);
-    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
-    ASSERT_TRUE(receiver >= 0 && sender >= 0);
-    const sockaddr_in to = test::Loopback(port);
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
     const QStringList common{"--records", "--monitor", "127.0.0.1", "--snapshot-dir", dir.path()};
     const ProgramRun live =
         Headless(common + QStringList{"--capture-on", "lo", "--seconds", "2", "--write", written,
-                                      "--filter", QStringLiteral("udp dst port %1").arg(port)},
-                 {.whileRunning = [&](QProcess&) {
-                     QTest::qWait(700);
-                     for (int i = 0; i < 20; ++i) {
-                         ::sendto(sender, "written", 7, 0, reinterpret_cast<const sockaddr*>(&to),
-                                  sizeof to);
-                         QTest::qWait(20);
-                     }
-                 }});
-    ::close(sender);
-    ::close(receiver);
+                                      "--filter", QStringLiteral("udp dst port %1").arg(udp.port)},
+                 {.whileRunning = udp.WhileRunning("written", 20, 20, 700)});
     ASSERT_EQ(live.status, 0) << live.err.toStdString();
     ASSERT_GT(live.out.count('\n'), 0) << live.err.toStdString();
     const ProgramRun back = Headless(common + QStringList{written});
@@ -144,17 +132,7 @@ TEST(WindowSources, PipesHintsAndSavingTheCapture) {
     // The writer comes after the reader, as a shell's `mkfifo p; tcpdump -w p` would.
     std::thread writer([&] {
         const int fd = ::open(fifo.c_str(), O_WRONLY);
-        const QByteArray bytes = [] {
-            QFile f(LUMENO_SAMPLE_CAPTURE);
-            f.open(QIODevice::ReadOnly);
-            return f.readAll();
-        }();
-        for (qsizetype at = 0; at < bytes.size();) {
-            const ssize_t n =
-                ::write(fd, bytes.constData() + at, std::min<qsizetype>(5000, bytes.size() - at));
-            if (n <= 0) break;
-            at += n;
-        }
+        test::WriteInPieces(fd, test::ReadFile(LUMENO_SAMPLE_CAPTURE), 7);
         ::close(fd);
     });
     const bool done = test::WaitUntil([&] { return ended.count() > 0; }, 20000);

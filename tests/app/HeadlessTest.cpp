@@ -123,6 +123,8 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         Row("a speed that is no number", {"--speed", "fast", sample}, 2, 0, {"--speed"}),
         Row("three threads", {"--threads", "3", sample}, 2, 0, {"--threads"}),
         Row("no rounds", {"--loop", "0", sample}, 2, 0, {"--loop"}),
+        Row("an image format neither BMP nor PNG", {"--image-format", "jpg", sample}, 2, 0,
+            {"--image-format.*'jpg'"}),
         Row("a negative gap", {"--max-gap", "-1", sample}, 2, 0, {"--max-gap"}),
         Row("live without an end", {"--capture-on", "lo"}, 2, 0, {"--seconds"}),
         Row("an end that is no number", {"--capture-on", "lo", "--seconds", "soon"}, 2, 0,
@@ -205,23 +207,13 @@ TEST(Headless, AStopEndsAFullSpeedReplaySoon) {
 TEST(Headless, CapturesLiveOnLoopbackAndPrintsItsRecords) {
     if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
     QTemporaryDir dir;
-    std::uint16_t port = 0, sendPort = 0;
-    const int receiver = test::BoundSocket(SOCK_DGRAM, port);
-    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
-    ASSERT_TRUE(receiver >= 0 && sender >= 0);
-    const sockaddr_in to = test::Loopback(port);
-    const ProgramRun run = Lumeno(
-        {"--headless", "--records", "--capture-on", "lo", "--seconds", "3", "--monitor",
-         "127.0.0.1", "--filter", QStringLiteral("udp dst port %1").arg(port), "--snapshot-dir",
-         dir.path()},
-        {.whileRunning = [&](QProcess& process) {
-            for (int i = 0; i < 150 && process.state() == QProcess::Running; ++i) {
-                ::sendto(sender, "lumeno", 6, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-                QTest::qWait(40);
-            }
-        }});
-    ::close(sender);
-    ::close(receiver);
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
+    const ProgramRun run =
+        Lumeno({"--headless", "--records", "--capture-on", "lo", "--seconds", "3", "--monitor",
+                "127.0.0.1", "--filter", QStringLiteral("udp dst port %1").arg(udp.port),
+                "--snapshot-dir", dir.path()},
+               {.whileRunning = udp.WhileRunning("lumeno", 150, 40)});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty()) << run.err.toStdString();
@@ -229,8 +221,8 @@ TEST(Headless, CapturesLiveOnLoopbackAndPrintsItsRecords) {
     const QRegularExpression record(
         QStringLiteral("^incomingUDP\t[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%1\t"
                        "[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%2\t48$")
-            .arg(sendPort)
-            .arg(port));
+            .arg(udp.sendPort)
+            .arg(udp.port));
     for (const QString& line : lines) {
         ASSERT_TRUE(record.match(line).hasMatch()) << line.toStdString();
     }

@@ -1,5 +1,6 @@
 #include "capture/CaptureTestSupport.h"
 
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -16,9 +17,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "capture/CaptureCtrl.h"
 
@@ -80,6 +86,29 @@ std::string TempPath(const std::string& name) {
         std::filesystem::temp_directory_path() / ("lumeno-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes bytes to fd in pieces of random sizes (1 to 3000), now and then after a pause.
+void WriteInPieces(int fd, const Bytes& bytes, unsigned seed) {
+    std::mt19937 random(seed);
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t piece = std::min<std::size_t>(random() % 3000 + 1, bytes.size() - at);
+        ssize_t n = ::send(fd, bytes.data() + at, piece, MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK) n = ::write(fd, bytes.data() + at, piece);
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        if (n <= 0) return;  // the reader went away
+        at += static_cast<std::size_t>(n);
+        if (random() % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames) {
@@ -200,6 +229,28 @@ int BoundSocket(int type, std::uint16_t& port) {
 
 sockaddr_in Loopback(std::uint16_t port) {
     return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
+LoopbackUdp::~LoopbackUdp() {
+    for (int fd : {receiver, sender}) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+void LoopbackUdp::Send(const char* text, std::size_t size, int to) const {
+    const sockaddr_in a = Loopback(to < 0 ? port : std::uint16_t(to));
+    ::sendto(sender, text, size, 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
+std::function<void(QProcess&)> LoopbackUdp::WhileRunning(const char* text, int count, int gapMs,
+                                                         int delayMs) const {
+    return [=, this](QProcess& process) {
+        QTest::qWait(delayMs);
+        for (int i = 0; i < count && process.state() == QProcess::Running; ++i) {
+            Send(text, std::strlen(text));
+            QTest::qWait(gapMs);
+        }
+    };
 }
 
 }  // namespace lumeno::test

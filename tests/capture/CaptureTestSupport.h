@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <QProcess>
 #include <QString>
@@ -57,6 +58,10 @@ struct TimedFrame {
 };
 
 std::string TempPath(const std::string& name);
+Bytes ReadFile(const std::string& path);
+// Writes bytes to fd (a socket or a pipe) in pieces of random sizes (1 to 3000), now and then
+// after a pause.
+void WriteInPieces(int fd, const Bytes& bytes, unsigned seed);
 
 // Writes the frames as an Ethernet capture file in the temporary folder; gives its path.
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames);
@@ -114,5 +119,21 @@ inline ProgramRun Lumeno(const QStringList& arguments, const ProgramSetup& setup
 // A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
 int BoundSocket(int type, std::uint16_t& port);
 sockaddr_in Loopback(std::uint16_t port);
+
+// A UDP receiver on 127.0.0.1 and a sender, each on a port the kernel picks; closed at the end.
+struct LoopbackUdp {
+    std::uint16_t port = 0, sendPort = 0;
+    int receiver = BoundSocket(SOCK_DGRAM, port), sender = BoundSocket(SOCK_DGRAM, sendPort);
+    LoopbackUdp() = default;
+    LoopbackUdp(const LoopbackUdp&) = delete;
+    ~LoopbackUdp();
+    bool Ok() const { return receiver >= 0 && sender >= 0; }
+    // Sends the text (and its terminating zero when size says so) to the receiver's port, or
+    // to another.
+    void Send(const char* text, std::size_t size, int to = -1) const;
+    // For a program run: after the delay, count datagrams of the text, gapMs apart, while it runs.
+    std::function<void(QProcess&)> WhileRunning(const char* text, int count, int gapMs,
+                                                int delayMs = 0) const;
+};
 
 }  // namespace lumeno::test

@@ -9,9 +9,6 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <thread>
 #include <tuple>
 
@@ -23,29 +20,6 @@ namespace {
 
 using test::Bytes;
 using test::ExpectContains;
-
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// Writes bytes to fd in pieces of random sizes (1 to 3000), now and then after a pause.
-void WriteInPieces(int fd, const Bytes& bytes, unsigned seed) {
-    std::mt19937 random(seed);
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t piece = std::min<std::size_t>(random() % 3000 + 1, bytes.size() - at);
-        ssize_t n = ::send(fd, bytes.data() + at, piece, MSG_NOSIGNAL);
-        if (n < 0 && errno == ENOTSOCK) n = ::write(fd, bytes.data() + at, piece);
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-            continue;
-        }
-        if (n <= 0) return;  // the reader went away
-        at += static_cast<std::size_t>(n);
-        if (random() % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
 
 // A PCAP-over-IP peer on 127.0.0.1 (or the writer of a named pipe): it serves the bytes
 // to its first reader in pieces of random sizes, then closes.
@@ -76,7 +50,7 @@ class Peer {
                 }
             }
             if (fd < 0) return;
-            WriteInPieces(fd, bytes, 20);
+            test::WriteInPieces(fd, bytes, 20);
             ::close(fd);
         });
     }
@@ -113,7 +87,7 @@ test::FileRun ReadStream(const std::string& text, const std::string& monitor,
 // fails with the reason, after drawing what came whole.
 TEST(StreamSources, PcapOverIpAndPipesGiveTheFilesRecordsOrFailClearly) {
     const std::string path = LUMENO_SAMPLE_CAPTURE;
-    const Bytes sample = ReadAll(path);
+    const Bytes sample = test::ReadFile(path);
     ASSERT_GT(sample.size(), 1000u);
     const test::FileRun file = test::ReplayFile(path, "192.168.1.101");
     const test::FileRun udp = test::ReplayFile(path, "192.168.1.101", 0, "udp");
