@@ -242,8 +242,7 @@ TEST(BodyView, TwoColumnsOfTheLastPacket) {
     const std::vector<std::uint8_t> longer(100, 'x');
     v.PrintBody(longer, 100);
     v.PrintBody(bytes, 9000);
-    QTest::qWait(kTextPushMillis + 5);
-    v.Refresh();
+    Push(v);
     EXPECT_EQ(v.txtPacketHex()->toPlainText(), "41 00 7F 20 7E 1F 0A FF ");
     EXPECT_EQ(v.txtPacketASCII()->toPlainText(), "A . .   ~ . . . ");
     v.PrintBody(bytes, 0);
@@ -289,8 +288,7 @@ TEST(BodyView, AlignedRowsPutEachByteOnTheLineOfItsCharacter) {
     settings.chkAlignRows()->setChecked(true);
     for (const Case& c : cases) {
         v.resize(2 * (c.boxWidth + 8), Twips(1500) + 50);
-        QTest::qWait(kTextPushMillis + 5);
-        v.Refresh();
+        Push(v);
         EXPECT_EQ(v.BytesPerRow(), c.perRow);
         QTextDocument* hex = v.txtPacketHex()->document();
         QTextDocument* ascii = v.txtPacketASCII()->document();
