@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,37 +23,6 @@ using test::ProgramRun;
 
 ProgramRun Headless(const QStringList& arguments, const test::ProgramSetup& setup = {}) {
     return test::Lumeno(QStringList{"--headless"} + arguments, setup);
-}
-
-// A headless replay runs as fast as possible unless a pace is asked for; at a pace, a
-// recording with a 20-hour gap still takes well under two seconds, and the summary says how
-// much time was skipped.
-TEST(HeadlessSources, AnExplicitPaceIsKeptAndTheSkippedTimeReported) {
-    const test::Bytes frame = test::Ethernet(test::Ipv4());
-    const QString night = QString::fromStdString(test::WriteEthernetFile(
-        "headless-night.pcap", {{50, frame}, {50.1, frame}, {50.1 + 72000, frame}}));
-    QTemporaryDir dir;
-    const QStringList common{"--snapshot-dir", dir.path()};
-    // arguments, the skipped-time line (empty: none)
-    const std::pair<QStringList, QString> cases[] = {
-        {{night}, ""},
-        {{"--speed", "1", night}, "time skipped +71999\\.000 s \\(gaps longer than 1 s cut\\)"},
-        {{"--max-gap", "0.3", night}, "time skipped +71999\\.700 s"},
-    };
-    for (const auto& [arguments, skipped] : cases) {
-        QElapsedTimer clock;
-        clock.start();
-        const ProgramRun run = Headless(common + arguments);
-        const std::string what = arguments.join(' ').toStdString();
-        ASSERT_EQ(run.status, 0) << what << run.err.toStdString();
-        EXPECT_LT(clock.elapsed(), 8000) << what;
-        EXPECT_TRUE(run.out.contains("packets read            3")) << run.out.toStdString();
-        if (skipped.isEmpty()) {
-            EXPECT_FALSE(run.out.contains("time skipped")) << what;
-        } else {
-            EXPECT_TRUE(run.out.contains(QRegularExpression(skipped))) << run.out.toStdString();
-        }
-    }
 }
 
 // `cat FILE | lumeno --headless --records -` prints the same records as reading the file,

@@ -217,18 +217,31 @@ ProgramRun RunProgram(const QString& program, const QStringList& arguments,
     return run;
 }
 
-int BoundSocket(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a = Loopback(0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+int BoundSocket(int type, std::uint16_t& port, int family) {
+    const int fd = ::socket(family, type, 0);
+    sockaddr_in a4 = Loopback(0);
+    sockaddr_in6 a6 = Loopback6(0);
+    const bool v6 = family == AF_INET6;
+    auto* a = v6 ? reinterpret_cast<sockaddr*>(&a6) : reinterpret_cast<sockaddr*>(&a4);
+    socklen_t len = v6 ? sizeof a6 : sizeof a4;
+    if (fd < 0 || ::bind(fd, a, len) != 0 || ::getsockname(fd, a, &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(v6 ? a6.sin6_port : a4.sin_port);
     return fd;
 }
 
 sockaddr_in Loopback(std::uint16_t port) {
     return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
+sockaddr_in6 Loopback6(std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_loopback;
+    return a;
 }
 
 LoopbackUdp::~LoopbackUdp() {

@@ -116,9 +116,10 @@ inline ProgramRun Lumeno(const QStringList& arguments, const ProgramSetup& setup
 }
 #endif
 
-// A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
-int BoundSocket(int type, std::uint16_t& port);
+// A socket bound to 127.0.0.1 (or ::1) on a port the kernel picks; -1 on failure (no IPv6).
+int BoundSocket(int type, std::uint16_t& port, int family = AF_INET);
 sockaddr_in Loopback(std::uint16_t port);
+sockaddr_in6 Loopback6(std::uint16_t port);
 
 // A UDP receiver on 127.0.0.1 and a sender, each on a port the kernel picks; closed at the end.
 struct LoopbackUdp {

@@ -91,37 +91,16 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     EXPECT_EQ(sink.rows.size(), kDatagrams);
 }
 
-sockaddr_in6 Loopback6(std::uint16_t port) {
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr = in6addr_loopback;
-    return a;
-}
-
-// A socket bound to ::1 on a port the kernel picks; -1 when there is none (no IPv6).
-int BoundSocket6(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET6, type, 0);
-    sockaddr_in6 a = Loopback6(0);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0) ::close(fd);
-        return -1;
-    }
-    port = ntohs(a.sin6_port);
-    return fd;
-}
-
 // Over ::1: UDP datagrams and a whole TCP connection (handshake, data, both ends closing)
 // arrive classified for the monitor ::1, every one incoming (both ends are ::1), with the
 // ports each way and the length of the frame. Loopback only.
 TEST_P(LiveCapture, IPv6LoopbackUdpAndTcpArriveClassified) {
     std::uint16_t udpPort = 0, sendPort = 0, tcpPort = 0, clientPort = 0;
-    const int receiver = BoundSocket6(SOCK_DGRAM, udpPort),
-              sender = BoundSocket6(SOCK_DGRAM, sendPort),
-              listener = BoundSocket6(SOCK_STREAM, tcpPort),
-              client = BoundSocket6(SOCK_STREAM, clientPort);
+    using test::BoundSocket;
+    const int receiver = BoundSocket(SOCK_DGRAM, udpPort, AF_INET6),
+              sender = BoundSocket(SOCK_DGRAM, sendPort, AF_INET6),
+              listener = BoundSocket(SOCK_STREAM, tcpPort, AF_INET6),
+              client = BoundSocket(SOCK_STREAM, clientPort, AF_INET6);
     if (receiver < 0 || sender < 0 || listener < 0 || client < 0) GTEST_SKIP() << "no ::1 here";
     ASSERT_EQ(::listen(listener, 1), 0);
     OnLoopback live(GetParam(), "::1");
@@ -132,7 +111,7 @@ TEST_P(LiveCapture, IPv6LoopbackUdpAndTcpArriveClassified) {
     if (IsSkipped() || HasFatalFailure()) return;
 
     constexpr std::size_t kDatagrams = 10;
-    const sockaddr_in6 to = Loopback6(udpPort), server = Loopback6(tcpPort);
+    const sockaddr_in6 to = test::Loopback6(udpPort), server = test::Loopback6(tcpPort);
     const char payload[32] = "lumeno live capture test";
     for (std::size_t i = 0; i < kDatagrams; ++i) {
         ::sendto(sender, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to),
