@@ -26,15 +26,8 @@ using test::ProgramRun;
 
 // Whether the process has its own handlers for both SIGINT and SIGTERM in place.
 bool CatchesStopSignals(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return false;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (!line.startsWith("SigCgt:")) continue;
-        const qulonglong caught = line.mid(7).trimmed().toULongLong(nullptr, 16);
-        const qulonglong wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
-        return (caught & wanted) == wanted;
-    }
-    return false;
+    const std::uint64_t wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+    return (test::ProcStatusField(pid, "SigCgt").value_or(0) & wanted) == wanted;
 }
 
 // Sends the signals, in turn, half a second after the program is ready to take them.

@@ -217,6 +217,15 @@ ProgramRun RunProgram(const QString& program, const QStringList& arguments,
     return run;
 }
 
+std::optional<std::uint64_t> ProcStatusField(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray text = status.readAll(), key = "\n" + QByteArray(field) + ":";
+    const qsizetype at = text.indexOf(key), end = text.indexOf('\n', at + 1);
+    if (at < 0) return std::nullopt;
+    return text.mid(at + key.size(), end - at - key.size()).trimmed().toULongLong(nullptr, 16);
+}
+
 int BoundSocket(int type, std::uint16_t& port, int family) {
     const int fd = ::socket(family, type, 0);
     sockaddr_in a4 = Loopback(0);

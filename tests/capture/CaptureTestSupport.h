@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -115,6 +116,9 @@ inline ProgramRun Lumeno(const QStringList& arguments, const ProgramSetup& setup
     return RunProgram(QStringLiteral(LUMENO_EXECUTABLE), arguments, setup);
 }
 #endif
+
+// A hexadecimal field of /proc/PID/status (SigCgt, CapEff, ...); none where it is not there.
+std::optional<std::uint64_t> ProcStatusField(qint64 pid, const char* field);
 
 // A socket bound to 127.0.0.1 (or ::1) on a port the kernel picks; -1 on failure (no IPv6).
 int BoundSocket(int type, std::uint16_t& port, int family = AF_INET);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTest>
 #include <algorithm>
 #include <set>
@@ -15,15 +14,6 @@
 
 namespace lumeno {
 namespace {
-
-// The effective capability set of a process, all bits set when it cannot be read.
-std::uint64_t EffectiveCapabilities(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
-    const QByteArray text = status.readAll();
-    const qsizetype at = text.indexOf("CapEff:");
-    return at < 0 ? ~0ull : text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16);
-}
 
 // Captures on the loopback interface, in this process or through the helper (which must
 // drop its capabilities and be gone after Stop), while this test sends a bounded number of
@@ -64,7 +54,8 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     live.Start(QStringLiteral("udp dst port %1").arg(udp.port));
     if (IsSkipped() || HasFatalFailure()) return;
     const qint64 pid = capture.HelperProcessId();
-    EXPECT_EQ(helper ? EffectiveCapabilities(pid) : 0, 0u) << "the helper kept its capabilities";
+    EXPECT_EQ(helper ? test::ProcStatusField(pid, "CapEff").value_or(~0ull) : 0, 0u)
+        << "the helper kept its capabilities";
 
     constexpr std::size_t kDatagrams = 25;
     for (std::size_t i = 0; i < kDatagrams; ++i) {
