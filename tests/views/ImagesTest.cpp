@@ -10,8 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <algorithm>
 #include <cstdint>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -248,18 +248,11 @@ TEST(AnnotatedImage, IsTheWindowWithItsPlotExactlyAndAColourKey) {
             painter.drawImage(view->picGraph()->geometry().topLeft(), view->Surface().Image());
         }
         EXPECT_EQ(image.copy(0, band, view->width(), view->height()), window) << path.toStdString();
-        const QImage key = image.copy(0, 0, image.width(), band);
-        int keyed = 0;
-        for (Rgb c : colours) {
-            const QRgb wanted = ToQRgb(c);
-            bool found = false;
-            for (int y = 0; y < band && !found; ++y) {
-                const QRgb* row = reinterpret_cast<const QRgb*>(key.constScanLine(y));
-                found = std::find(row, row + key.width(), wanted) != row + key.width();
-            }
-            keyed += found;
+        std::set<QRgb> key;
+        for (int y = 0; y < band; ++y) {
+            for (int x = 0; x < image.width(); ++x) key.insert(image.pixel(x, y));
         }
-        EXPECT_EQ(keyed, 4) << path.toStdString();
+        for (Rgb c : colours) EXPECT_TRUE(key.contains(ToQRgb(c))) << path.toStdString();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "views/text/TextLogic.h"
@@ -196,13 +197,7 @@ TEST(HeaderView, StaysWhereTheUserScrolledAndFollowsOnlyAtTheBottom) {
 // IPv6, one- to five-digit ports), every field of every line starts at the same place as
 // the same field of the other lines.
 TEST(HeaderView, EveryColumnStartsAtOnePlaceWhateverItsValuesLength) {
-    struct Row {
-        const char* source;
-        std::int32_t sourcePort;
-        const char* dst;
-        std::int32_t dstPort;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, std::int32_t, const char*, std::int32_t> rows[] = {
         {"192.168.1.50", 40055, "8.8.8.8", 53},
         {"10.0.0.1", 80, "192.168.100.100", 443},
         {"2001:db8:85a3:0:0:8a2e:370:7334", 5, "::1", 65535},
@@ -211,8 +206,8 @@ TEST(HeaderView, EveryColumnStartsAtOnePlaceWhateverItsValuesLength) {
     };
     visTxt v;
     v.show();
-    for (const Row& r : rows)
-        v.PrintHeader("", r.source, r.sourcePort, "", r.dst, r.dstPort, "outgoingUDP");
+    for (const auto& [source, sourcePort, dst, dstPort] : rows)
+        v.PrintHeader("", source, sourcePort, "", dst, dstPort, "outgoingUDP");
     Push(v);
     QTextDocument* doc = v.txtPacket()->document();
     ASSERT_EQ(doc->blockCount(), 5);
