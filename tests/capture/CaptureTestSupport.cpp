@@ -1,6 +1,9 @@
 #include "capture/CaptureTestSupport.h"
 
+#include <poll.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
@@ -8,84 +11,24 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "capture/CaptureCtrl.h"
 
 namespace lumeno::test {
-
-// Appends the low n bytes of v, most significant first.
-static void Put(Bytes& b, std::uint32_t v, int n) {
-    while (n-- > 0) b.push_back(std::uint8_t(v >> (8 * n)));
-}
-
-Bytes Ipv4(const Ipv4Fields& s) {
-    const std::size_t header = std::max(std::size_t(s.ihl) * 4, std::size_t{20});
-    Bytes b = {std::uint8_t((s.version << 4) | (s.ihl & 0x0F)), 0};
-    Put(b, std::uint32_t(s.totalLength < 0 ? int(header + 4 + s.payload) : s.totalLength), 2);
-    Put(b, (0x1234u << 16) | s.fragment, 4);                     // identification, fragment
-    Put(b, (64u << 24) | (std::uint32_t(s.protocol) << 16), 4);  // time to live, protocol, checksum
-    Put(b, s.source, 4);
-    Put(b, s.destination, 4);
-    b.resize(header, 0x01);  // options: no-ops
-    Put(b, (std::uint32_t(s.sourcePort) << 16) | s.destinationPort, 4);
-    for (std::size_t i = 0; i < s.payload; ++i) b.push_back(std::uint8_t(i));
-    return b;
-}
-
-Extension Options(std::uint8_t type, std::uint8_t units) {
-    Bytes b((units + 1u) * 8, 0x00);
-    b[1] = units;
-    b[2] = 0x01;  // a PadN option over the rest
-    b[3] = std::uint8_t(b.size() - 4);
-    return {type, b};
-}
-
-Extension Fragment(std::uint16_t offset, bool more) {
-    Bytes b = {0, 0};
-    Put(b, (std::uint32_t(offset) << 3) | (more ? 1u : 0u), 2);
-    Put(b, 0xC0FFEE01, 4);  // identification
-    return {44, b};
-}
-
-Extension Authentication(std::uint8_t words) {
-    Bytes b((words + 2u) * 4, 0xA5);
-    b[1] = words;
-    return {51, b};
-}
-
-Bytes Ipv6(const Ipv6Fields& s) {
-    Bytes tail;
-    for (std::size_t i = 0; i < s.extensions.size(); ++i) {
-        Bytes h = s.extensions[i].bytes;
-        h[0] = i + 1 < s.extensions.size() ? s.extensions[i + 1].type : s.next;
-        tail.insert(tail.end(), h.begin(), h.end());
-    }
-    Put(tail, (std::uint32_t(s.sourcePort) << 16) | s.destinationPort, 4);
-    for (std::size_t i = 0; i < s.payload; ++i) tail.push_back(std::uint8_t(i));
-    Bytes b;
-    Put(b, (std::uint32_t(s.version) << 28) | 0x00012345, 4);  // class 0, a flow label
-    Put(b, std::uint32_t(s.payloadLength < 0 ? int(tail.size()) : s.payloadLength), 2);
-    b.push_back(s.extensions.empty() ? s.next : s.extensions[0].type);
-    b.push_back(64);  // hop limit
-    b.insert(b.end(), s.source.begin(), s.source.end());
-    b.insert(b.end(), s.destination.begin(), s.destination.end());
-    b.insert(b.end(), tail.begin(), tail.end());
-    return b;
-}
-
-Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags,
-               std::uint16_t etherType) {
-    Bytes b = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-    for (std::uint16_t tag : tags) Put(b, (std::uint32_t(tag) << 16) | 0x0064, 4);  // VLAN 100
-    Put(b, etherType, 2);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
 
 void PrintTo(const Row& r, std::ostream* out) {
     *out << r.transportType << " " << r.sourceMAC << " " << r.sourceIP << ":" << r.sourcePort
@@ -145,6 +88,29 @@ std::string TempPath(const std::string& name) {
     return (dir / name).string();
 }
 
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes bytes to fd in pieces of random sizes (1 to 3000), now and then after a pause.
+void WriteInPieces(int fd, const Bytes& bytes, unsigned seed) {
+    std::mt19937 random(seed);
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t piece = std::min<std::size_t>(random() % 3000 + 1, bytes.size() - at);
+        ssize_t n = ::send(fd, bytes.data() + at, piece, MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK) n = ::write(fd, bytes.data() + at, piece);
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        if (n <= 0) return;  // the reader went away
+        at += static_cast<std::size_t>(n);
+        if (random() % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames) {
     const std::string path = TempPath(name);
     pcap_t* dead = pcap_open_dead(linktype::kEthernet, 65535);
@@ -161,6 +127,31 @@ std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFr
     return path;
 }
 
+void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count, int size) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    const std::uint32_t header[] = {0xa1b2c3d4, 0x00040002, 0, 0, 65535, linkType};
+    file.write(reinterpret_cast<const char*>(header), sizeof header);
+    const std::vector<char> frame(static_cast<std::size_t>(size), 0);
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t record[] = {1700000000u + std::uint32_t(i), 0, std::uint32_t(size),
+                                        std::uint32_t(size)};
+        file.write(reinterpret_cast<const char*>(record), sizeof record);
+        file.write(frame.data(), size);
+    }
+}
+
+int UnixSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                 sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
 bool WaitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer clock;
     clock.start();
@@ -175,18 +166,113 @@ void ExpectContains(const QString& text, std::initializer_list<QString> parts) {
     }
 }
 
-int BoundSocket(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a = Loopback(0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+void ExpectMatches(const QString& text, const QStringList& patterns) {
+    for (const QString& pattern : patterns) {
+        EXPECT_TRUE(text.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)))
+            << pattern.toStdString() << "\n"
+            << text.toStdString();
+    }
+}
+
+TinyDisk::TinyDisk(const char* size) {
+    if (!dir_.isValid()) return;
+    const QByteArray options = QByteArray("size=") + size;
+    if (::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", 0,
+                options.constData()) == 0) {
+        path_ = dir_.path();
+    } else {
+        why_ = QString::fromLocal8Bit(std::strerror(errno));
+    }
+}
+
+TinyDisk::~TinyDisk() {
+    if (!path_.isEmpty()) ::umount2(QFile::encodeName(path_).constData(), MNT_DETACH);
+}
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                      const ProgramSetup& setup) {
+    QProcess process, cat;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    if (setup.environment) setup.environment(env);
+    process.setProcessEnvironment(env);
+    if (!setup.workingDir.isEmpty()) process.setWorkingDirectory(setup.workingDir);
+    if (!setup.stdoutFile.isEmpty()) process.setStandardOutputFile(setup.stdoutFile);
+    if (setup.feed.isEmpty()) {
+        process.setStandardInputFile(QProcess::nullDevice());
+    } else {
+        cat.setStandardOutputProcess(&process);
+        cat.start("cat", {setup.feed});
+    }
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted()) return run;
+    if (setup.whileRunning) setup.whileRunning(process);
+    if (!process.waitForFinished(120000) && process.state() != QProcess::NotRunning) return run;
+    cat.waitForFinished();
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+std::optional<std::uint64_t> ProcStatusField(qint64 pid, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray text = status.readAll(), key = "\n" + QByteArray(field) + ":";
+    const qsizetype at = text.indexOf(key), end = text.indexOf('\n', at + 1);
+    if (at < 0) return std::nullopt;
+    return text.mid(at + key.size(), end - at - key.size()).trimmed().toULongLong(nullptr, 16);
+}
+
+int BoundSocket(int type, std::uint16_t& port, int family) {
+    const int fd = ::socket(family, type, 0);
+    sockaddr_in a4 = Loopback(0);
+    sockaddr_in6 a6 = Loopback6(0);
+    const bool v6 = family == AF_INET6;
+    auto* a = v6 ? reinterpret_cast<sockaddr*>(&a6) : reinterpret_cast<sockaddr*>(&a4);
+    socklen_t len = v6 ? sizeof a6 : sizeof a4;
+    if (fd < 0 || ::bind(fd, a, len) != 0 || ::getsockname(fd, a, &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(v6 ? a6.sin6_port : a4.sin_port);
     return fd;
 }
 
 sockaddr_in Loopback(std::uint16_t port) {
     return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+}
+
+sockaddr_in6 Loopback6(std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_loopback;
+    return a;
+}
+
+LoopbackUdp::~LoopbackUdp() {
+    for (int fd : {receiver, sender}) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+void LoopbackUdp::Send(const char* text, std::size_t size, int to) const {
+    const sockaddr_in a = Loopback(to < 0 ? port : std::uint16_t(to));
+    ::sendto(sender, text, size, 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
+std::function<void(QProcess&)> LoopbackUdp::WhileRunning(const char* text, int count, int gapMs,
+                                                         int delayMs) const {
+    return [=, this](QProcess& process) {
+        QTest::qWait(delayMs);
+        for (int i = 0; i < count && process.state() == QProcess::Running; ++i) {
+            Send(text, std::strlen(text));
+            QTest::qWait(gapMs);
+        }
+    };
 }
 
 }  // namespace lumeno::test

@@ -1,72 +1,22 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "capture/CaptureCtrl.h"
+#include "capture/Frames.h"
 #include "capture/Intake.h"
 
 namespace lumeno::test {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t Addr(int a, int b, int c, int d) {
-    return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) |
-           std::uint32_t(d);
-}
-
-struct Ipv4Fields {
-    std::uint8_t protocol = 6;
-    std::uint32_t source = Addr(10, 0, 0, 1);
-    std::uint32_t destination = Addr(192, 168, 1, 101);
-    std::uint16_t sourcePort = 80, destinationPort = 1025;
-    std::size_t payload = 8;     // bytes after the ports
-    int ihl = 5, version = 4;    // ihl: the header length in 32-bit words
-    int totalLength = -1;        // -1: the real length
-    std::uint16_t fragment = 0;  // flags and fragment offset
-};
-
-// An IPv4 datagram with a TCP or UDP header start (ports, then payload).
-Bytes Ipv4(const Ipv4Fields& fields = {});
-
-// 2001:db8::1 (source) and 2001:db8:0:1::65 (destination).
-inline const Bytes kIpv6Source = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-inline const Bytes kIpv6Destination = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1,
-                                       0,    0,    0,    0,    0, 0, 0, 0x65};
-
-// One extension header; its first byte (the next header) is filled in by Ipv6().
-struct Extension {
-    std::uint8_t type;
-    Bytes bytes;
-};
-// Hop-by-hop, routing, destination options and others of their form: (units + 1) * 8 bytes.
-Extension Options(std::uint8_t type, std::uint8_t units = 0);
-// A fragment header with the given offset (in 8-byte units) and more-fragments flag.
-Extension Fragment(std::uint16_t offset, bool more = false);
-// An authentication header of (words + 2) * 4 bytes.
-Extension Authentication(std::uint8_t words = 1);
-
-struct Ipv6Fields {
-    std::uint8_t next = 6;  // what follows the last extension header
-    Bytes source = kIpv6Source, destination = kIpv6Destination;
-    std::uint16_t sourcePort = 80, destinationPort = 1025;
-    std::size_t payload = 8;  // bytes after the ports
-    std::vector<Extension> extensions = {};
-    int payloadLength = -1;  // -1: the real length
-    int version = 6;
-};
-
-// An IPv6 datagram with its extension headers and a TCP or UDP header start.
-Bytes Ipv6(const Ipv6Fields& fields = {});
-
-// An Ethernet frame from 00:1a:2b:3c:4d:5e to aa:bb:cc:dd:ee:ff, behind the given VLAN tags.
-Bytes Ethernet(const Bytes& payload, const std::vector<std::uint16_t>& tags = {},
-               std::uint16_t etherType = 0x0800);
 
 // One accepted record, copied out of the packet event.
 struct Row {
@@ -109,9 +59,20 @@ struct TimedFrame {
 };
 
 std::string TempPath(const std::string& name);
+Bytes ReadFile(const std::string& path);
+// Writes bytes to fd (a socket or a pipe) in pieces of random sizes (1 to 3000), now and then
+// after a pause.
+void WriteInPieces(int fd, const Bytes& bytes, unsigned seed);
 
 // Writes the frames as an Ethernet capture file in the temporary folder; gives its path.
 std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFrame>& frames);
+
+// A capture file of the given link type holding `count` all-zero frames of `size` bytes,
+// written by hand: libpcap refuses to write link types it has no name for.
+void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count, int size = 60);
+
+// A Unix socket bound at path: a name in the file system that is no regular file.
+int UnixSocket(const QString& path);
 
 // Runs the event loop until done() or the time is up; says whether done() came true.
 bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
@@ -119,8 +80,65 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
 // A test failure for each part the text lacks, with the whole text shown.
 void ExpectContains(const QString& text, std::initializer_list<QString> parts);
 
-// A socket bound to 127.0.0.1 on a port the kernel picks; -1 on failure.
-int BoundSocket(int type, std::uint16_t& port);
+// A failure for each regular expression (multi-line) that matches nowhere in the text.
+void ExpectMatches(const QString& text, const QStringList& patterns);
+
+// A tmpfs of the given size mounted on a fresh folder, unmounted at the end; Path() is
+// empty (and Why() says why) where this process may not mount one.
+class TinyDisk {
+  public:
+    explicit TinyDisk(const char* size);
+    ~TinyDisk();
+    const QString& Path() const { return path_; }
+    const QString& Why() const { return why_; }
+
+  private:
+    QTemporaryDir dir_;
+    QString path_, why_;
+};
+
+// A program run to its end: its exit status (-2: killed by a signal, -1: did not finish).
+struct ProgramRun {
+    int status = -1;
+    QString out, err;
+};
+struct ProgramSetup {
+    QString feed{};  // a file piped to standard input through cat; else none
+    QString workingDir{}, stdoutFile{};
+    std::function<void(QProcess&)> whileRunning{};
+    std::function<void(QProcessEnvironment&)> environment{};  // after DISPLAY is removed
+};
+ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                      const ProgramSetup& setup = {});
+#ifdef LUMENO_EXECUTABLE
+// The program itself, with no display to show windows on.
+inline ProgramRun Lumeno(const QStringList& arguments, const ProgramSetup& setup = {}) {
+    return RunProgram(QStringLiteral(LUMENO_EXECUTABLE), arguments, setup);
+}
+#endif
+
+// A hexadecimal field of /proc/PID/status (SigCgt, CapEff, ...); none where it is not there.
+std::optional<std::uint64_t> ProcStatusField(qint64 pid, const char* field);
+
+// A socket bound to 127.0.0.1 (or ::1) on a port the kernel picks; -1 on failure (no IPv6).
+int BoundSocket(int type, std::uint16_t& port, int family = AF_INET);
 sockaddr_in Loopback(std::uint16_t port);
+sockaddr_in6 Loopback6(std::uint16_t port);
+
+// A UDP receiver on 127.0.0.1 and a sender, each on a port the kernel picks; closed at the end.
+struct LoopbackUdp {
+    std::uint16_t port = 0, sendPort = 0;
+    int receiver = BoundSocket(SOCK_DGRAM, port), sender = BoundSocket(SOCK_DGRAM, sendPort);
+    LoopbackUdp() = default;
+    LoopbackUdp(const LoopbackUdp&) = delete;
+    ~LoopbackUdp();
+    bool Ok() const { return receiver >= 0 && sender >= 0; }
+    // Sends the text (and its terminating zero when size says so) to the receiver's port, or
+    // to another.
+    void Send(const char* text, std::size_t size, int to = -1) const;
+    // For a program run: after the delay, count datagrams of the text, gapMs apart, while it runs.
+    std::function<void(QProcess&)> WhileRunning(const char* text, int count, int gapMs,
+                                                int delayMs = 0) const;
+};
 
 }  // namespace lumeno::test

@@ -14,23 +14,12 @@ namespace {
 
 using test::Bytes;
 using test::Ipv4;
+using test::Sll;
+using test::Sll2;
 
 // A link-layer header in front of the datagram.
-Bytes Wrap(Bytes header, const Bytes& payload = Ipv4()) {
-    header.insert(header.end(), payload.begin(), payload.end());
-    return header;
-}
-
-// Linux cooked captures, version 1 and 2, sent by 00:1a:2b:3c:4d:5e.
-Bytes Sll(std::uint16_t addrLen, std::uint16_t protocol = 0x0800) {
-    return Wrap({0, 0, 0, 1, std::uint8_t(addrLen >> 8), std::uint8_t(addrLen), 0x00, 0x1A, 0x2B,
-                 0x3C, 0x4D, 0x5E, 0, 0, std::uint8_t(protocol >> 8), std::uint8_t(protocol)});
-}
-Bytes Sll2(std::uint8_t addrLen, const Bytes& payload = Ipv4(), std::uint8_t protocolHigh = 0x08,
-           std::uint8_t protocolLow = 0x00) {
-    return Wrap({protocolHigh, protocolLow, 0,    0,    0,    0,    0,    2, 0, 1, 0,
-                 addrLen,      0x00,        0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0},
-                payload);
+Bytes Wrap(const Bytes& header, const Bytes& payload = Ipv4()) {
+    return test::Behind(header, payload);
 }
 
 // Cuts the frame at every byte from the whole frame down, each prefix in a heap block of
@@ -68,18 +57,18 @@ TEST(Decoder, EveryFrameTruncatedAtEveryByte) {
         {"Ethernet", linktype::kEthernet, test::Ethernet(Ipv4()), 38, 2},
         {"each VLAN tag, stacked", linktype::kEthernet,
          test::Ethernet(Ipv4(), {0x88A8, 0x9100, 0x8100}), 50, 2},
-        {"cooked", linktype::kLinuxSll, Sll(6), 40, 1},
+        {"cooked", linktype::kLinuxSll, Sll(Ipv4()), 40, 1},
         // An address that is not six bytes is no MAC; a 16-bit length of 0x0106 is not 6.
-        {"cooked, no MAC", linktype::kLinuxSll, Sll(0x0106), 40, 0},
-        {"cooked v2", linktype::kLinuxSll2, Sll2(6), 44, 1},
-        {"cooked v2, no MAC", linktype::kLinuxSll2, Sll2(0), 44, 0},
+        {"cooked, no MAC", linktype::kLinuxSll, Sll(Ipv4(), 0x0106), 40, 0},
+        {"cooked v2", linktype::kLinuxSll2, Sll2(Ipv4()), 44, 1},
+        {"cooked v2, no MAC", linktype::kLinuxSll2, Sll2(Ipv4(), 0), 44, 0},
         {"raw", linktype::kRaw, Ipv4(), 24, 0},
         {"raw (OpenBSD)", linktype::kRawOpenBSD, Ipv4(), 24, 0},
         {"BSD loopback, little-endian", linktype::kNull, Wrap({2, 0, 0, 0}), 28, 0},
         {"BSD loopback, big-endian", linktype::kLoop, Wrap({0, 0, 0, 2}), 28, 0},
         {"IPv6", linktype::kEthernet, test::Ethernet(Ipv4(), {}, 0x86DD), kNever, 0},
         {"version 6 as IPv4", linktype::kEthernet, test::Ethernet(Ipv4({.version = 6})), kNever, 0},
-        {"cooked IPv6", linktype::kLinuxSll, Sll(6, 0x86DD), kNever, 0},
+        {"cooked IPv6", linktype::kLinuxSll, Sll(Ipv4(), 6, 0x86DD), kNever, 0},
         {"BSD IPv6 (family 24)", linktype::kNull, Wrap({24, 0, 0, 0}), kNever, 0},
         {"unknown link type", -1, test::Ethernet(Ipv4()), kNever, 0},
         {"ICMP", linktype::kRaw, Ipv4({.protocol = 1}), kNever, 0},
@@ -136,10 +125,8 @@ TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
         {"Ethernet", linktype::kEthernet, test::Ethernet(v6, {}, 0x86DD), 58, kProtocolTCP},
         {"stacked VLAN tags", linktype::kEthernet, test::Ethernet(v6, {0x88A8, 0x8100}, 0x86DD), 66,
          kProtocolTCP},
-        {"cooked", linktype::kLinuxSll,
-         Wrap({0, 0, 0, 1, 0, 6, 0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0, 0x86, 0xDD}, v6), 60,
-         kProtocolTCP},
-        {"cooked v2", linktype::kLinuxSll2, Sll2(6, v6, 0x86, 0xDD), 64, kProtocolTCP},
+        {"cooked", linktype::kLinuxSll, Sll(v6, 6, 0x86DD), 60, kProtocolTCP},
+        {"cooked v2", linktype::kLinuxSll2, Sll2(v6, 6, 0x86DD), 64, kProtocolTCP},
         {"raw, by the version", linktype::kRaw, v6, 44, kProtocolTCP},
         {"raw (OpenBSD)", linktype::kRawOpenBSD, v6, 44, kProtocolTCP},
         {"raw (LINKTYPE_RAW)", linktype::kRawLinktype, v6, 44, kProtocolTCP},

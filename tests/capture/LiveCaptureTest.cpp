@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 #include <QTest>
 #include <algorithm>
 #include <set>
@@ -16,15 +15,6 @@
 namespace lumeno {
 namespace {
 
-// The effective capability set of a process, all bits set when it cannot be read.
-std::uint64_t EffectiveCapabilities(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    status.open(QIODevice::ReadOnly);
-    const QByteArray text = status.readAll();
-    const qsizetype at = text.indexOf("CapEff:");
-    return at < 0 ? ~0ull : text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16);
-}
-
 // Captures on the loopback interface, in this process or through the helper (which must
 // drop its capabilities and be gone after Stop), while this test sends a bounded number of
 // UDP datagrams to 127.0.0.1 and as many to another port that the filter must keep out.
@@ -32,47 +22,56 @@ std::uint64_t EffectiveCapabilities(qint64 pid) {
 // privilege; without it the test says why and is skipped.
 class LiveCapture : public testing::TestWithParam<LiveMode> {};
 
-TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
-    const bool helper = GetParam() == LiveMode::kHelper;
-    std::uint16_t port = 0, sendPort = 0;
-    const int receiver = test::BoundSocket(SOCK_DGRAM, port),
-              sender = test::BoundSocket(SOCK_DGRAM, sendPort);
-    ASSERT_TRUE(receiver >= 0 && sender >= 0);
+// A capture on lo in the test's mode, its records taken in for the monitor.
+struct OnLoopback {
     CaptureCtrl capture;
-    capture.SetLiveMode(GetParam());
-    capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
-    capture.SetCurrentAdapter({"lo", {}, false});
     test::CollectingSink sink;
-    capture.SetPacketHandler([&](const DecodedPacket& p) { IntakePacket(p, "127.0.0.1", sink); });
     QString failure, error;
-    QObject::connect(&capture, &CaptureCtrl::failed, [&](const QString& m) { failure = m; });
-    ASSERT_TRUE(capture.SetFilter(QStringLiteral("udp dst port %1").arg(port), &error));
-    if (!capture.Start(&error)) {
+
+    OnLoopback(LiveMode mode, const std::string& monitor) {
+        capture.SetLiveMode(mode);
+        capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
+        capture.SetCurrentAdapter({"lo", {}, false});
+        capture.SetPacketHandler(
+            [this, monitor](const DecodedPacket& p) { IntakePacket(p, monitor, sink); });
+        QObject::connect(&capture, &CaptureCtrl::failed, [this](const QString& m) { failure = m; });
+    }
+    // Fails the test where it does not start, but skips it where the privilege is missing.
+    void Start(const QString& filter) {
+        if (capture.SetFilter(filter, &error) && capture.Start(&error)) return;
         if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
         FAIL() << error.toStdString();
     }
+};
+
+TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
+    const bool helper = GetParam() == LiveMode::kHelper;
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
+    OnLoopback live(GetParam(), "127.0.0.1");
+    CaptureCtrl& capture = live.capture;
+    test::CollectingSink& sink = live.sink;
+    live.Start(QStringLiteral("udp dst port %1").arg(udp.port));
+    if (IsSkipped() || HasFatalFailure()) return;
     const qint64 pid = capture.HelperProcessId();
-    EXPECT_EQ(helper ? EffectiveCapabilities(pid) : 0, 0u) << "the helper kept its capabilities";
+    EXPECT_EQ(helper ? test::ProcStatusField(pid, "CapEff").value_or(~0ull) : 0, 0u)
+        << "the helper kept its capabilities";
 
     constexpr std::size_t kDatagrams = 25;
-    const sockaddr_in to = test::Loopback(port), other = test::Loopback(port == 9 ? 10 : 9);
     for (std::size_t i = 0; i < kDatagrams; ++i) {
         const char payload[32] = "lumeno live capture test";
-        ::sendto(sender, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
-        ::sendto(sender, "x", 1, 0, reinterpret_cast<const sockaddr*>(&other), sizeof other);
+        udp.Send(payload, sizeof payload);
+        udp.Send("x", 1, udp.port == 9 ? 10 : 9);
     }
-    ::close(sender);
-    ::close(receiver);
     test::WaitUntil([&] { return sink.rows.size() >= kDatagrams; });
     QTest::qWait(100);  // anything that should not come would by now
     capture.Stop();
-    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+    EXPECT_TRUE(live.failure.isEmpty()) << live.failure.toStdString();
     ASSERT_EQ(sink.rows.size(), kDatagrams);
     // Both ends are 127.0.0.1; the destination is tested first, so it is incoming.
     const std::string expected =
-        "incomingUDP 00:00:00:00:00:00 127.0.0.1:" + std::to_string(sendPort) +
-        " -> 00:00:00:00:00:00 127.0.0.1:" + std::to_string(port) + " length 74, 74 bytes";
+        "incomingUDP 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udp.sendPort) +
+        " -> 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udp.port) + " length 74, 74 bytes";
     for (const auto& r : sink.rows) EXPECT_EQ(testing::PrintToString(r), expected);
     // The helper's figures arrive with the last word it sends.
     const CaptureStats stats = capture.Statistics();
@@ -83,58 +82,27 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficArrivesClassified) {
     EXPECT_EQ(sink.rows.size(), kDatagrams);
 }
 
-// A socket bound to ::1 on a port the kernel picks; -1 when there is none (no IPv6).
-int BoundSocket6(int type, std::uint16_t& port) {
-    const int fd = ::socket(AF_INET6, type, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (fd >= 0) ::close(fd);
-        return -1;
-    }
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin6_port);
-    return fd;
-}
-
-sockaddr_in6 Loopback6(std::uint16_t port) {
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr = in6addr_loopback;
-    return a;
-}
-
 // Over ::1: UDP datagrams and a whole TCP connection (handshake, data, both ends closing)
 // arrive classified for the monitor ::1, every one incoming (both ends are ::1), with the
 // ports each way and the length of the frame. Loopback only.
 TEST_P(LiveCapture, IPv6LoopbackUdpAndTcpArriveClassified) {
     std::uint16_t udpPort = 0, sendPort = 0, tcpPort = 0, clientPort = 0;
-    const int receiver = BoundSocket6(SOCK_DGRAM, udpPort),
-              sender = BoundSocket6(SOCK_DGRAM, sendPort),
-              listener = BoundSocket6(SOCK_STREAM, tcpPort),
-              client = BoundSocket6(SOCK_STREAM, clientPort);
+    using test::BoundSocket;
+    const int receiver = BoundSocket(SOCK_DGRAM, udpPort, AF_INET6),
+              sender = BoundSocket(SOCK_DGRAM, sendPort, AF_INET6),
+              listener = BoundSocket(SOCK_STREAM, tcpPort, AF_INET6),
+              client = BoundSocket(SOCK_STREAM, clientPort, AF_INET6);
     if (receiver < 0 || sender < 0 || listener < 0 || client < 0) GTEST_SKIP() << "no ::1 here";
     ASSERT_EQ(::listen(listener, 1), 0);
-    CaptureCtrl capture;
-    capture.SetLiveMode(GetParam());
-    capture.SetHelperPath(QStringLiteral(LUMENO_CAPTURE_HELPER));
-    capture.SetCurrentAdapter({"lo", {}, false});
-    test::CollectingSink sink;
-    capture.SetPacketHandler([&](const DecodedPacket& p) { IntakePacket(p, "::1", sink); });
-    QString error;
-    ASSERT_TRUE(capture.SetFilter(
-        QStringLiteral("ip6 and (udp dst port %1 or tcp port %2)").arg(udpPort).arg(tcpPort),
-        &error));
-    if (!capture.Start(&error)) {
-        if (error.contains("setcap")) GTEST_SKIP() << error.toStdString();
-        FAIL() << error.toStdString();
-    }
+    OnLoopback live(GetParam(), "::1");
+    CaptureCtrl& capture = live.capture;
+    test::CollectingSink& sink = live.sink;
+    live.Start(
+        QStringLiteral("ip6 and (udp dst port %1 or tcp port %2)").arg(udpPort).arg(tcpPort));
+    if (IsSkipped() || HasFatalFailure()) return;
 
     constexpr std::size_t kDatagrams = 10;
-    const sockaddr_in6 to = Loopback6(udpPort), server = Loopback6(tcpPort);
+    const sockaddr_in6 to = test::Loopback6(udpPort), server = test::Loopback6(tcpPort);
     const char payload[32] = "lumeno live capture test";
     for (std::size_t i = 0; i < kDatagrams; ++i) {
         ::sendto(sender, payload, sizeof payload, 0, reinterpret_cast<const sockaddr*>(&to),

@@ -5,8 +5,6 @@
 #include <pcap/pcap.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <tuple>
 
 #include "capture/CaptureTestSupport.h"
@@ -24,10 +22,8 @@ const std::vector<Bytes> kFrames = {test::Ethernet(test::Ipv4({.payload = 10})),
 
 // The stream libpcap writes of kFrames.
 Bytes Stream() {
-    std::ifstream in(
-        test::WriteEthernetFile("stream.pcap", {{1, kFrames[0]}, {2, kFrames[1]}, {3, kFrames[2]}}),
-        std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    return test::ReadFile(test::WriteEthernetFile(
+        "stream.pcap", {{1, kFrames[0]}, {2, kFrames[1]}, {3, kFrames[2]}}));
 }
 
 // Takes every whole frame the reader holds into out; gives the status that ended it.
@@ -85,12 +81,6 @@ TEST(PcapStream, WhatNoCaptureCouldHoldEndsTheStreamAsDamaged) {
     }
 }
 
-}  // namespace
-}  // namespace lumeno
-
-namespace lumeno {
-namespace {
-
 // Every real pcapng capture, fed in pieces of a few sizes, gives the frames, time stamps
 // and link type that libpcap reads from the file; a file libpcap refuses is not read whole.
 TEST(PcapStream, PcapngStreamsGiveWhatLibpcapReadsFromTheFile) {
@@ -112,8 +102,7 @@ TEST(PcapStream, PcapngStreamsGiveWhatLibpcapReadsFromTheFile) {
         }
         const int linkType = pcap_datalink(file);
         pcap_close(file);
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes stream{std::istreambuf_iterator<char>(in), {}};
+        const Bytes stream = test::ReadFile(entry.path());
         for (std::size_t piece : {1u, 13u, 4096u}) {
             PcapStreamReader reader;
             std::vector<std::tuple<Bytes, std::int64_t, std::int32_t, std::uint32_t>> got;

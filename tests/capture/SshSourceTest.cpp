@@ -47,17 +47,15 @@ class SshServer {
         const int probe = test::BoundSocket(SOCK_STREAM, port_);
         ::close(probe);
         server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(sshd, {"-D", "-e",
-                             "-f", "/dev/null",
-                             "-p", QString::number(port_),
-                             "-h", Path("host"),
-                             "-o", "ListenAddress=127.0.0.1",
-                             "-o", "AuthorizedKeysFile=" + Path("authorized_keys"),
-                             "-o", "StrictModes=no",
-                             "-o", "UsePAM=no",
-                             "-o", "PidFile=none",
-                             "-o", "PermitRootLogin=prohibit-password",
-                             "-o", "MaxStartups=50"});
+        QStringList arguments = {"-D", "-e",        "-f", "/dev/null", "-p", QString::number(port_),
+                                 "-h", Path("host")};
+        for (const QString& option :
+             QStringList{"ListenAddress=127.0.0.1", "AuthorizedKeysFile=" + Path("authorized_keys"),
+                         "StrictModes=no", "UsePAM=no", "PidFile=none",
+                         "PermitRootLogin=prohibit-password", "MaxStartups=50"}) {
+            arguments << "-o" << option;
+        }
+        server_.start(sshd, arguments);
         if (!server_.waitForStarted() || !WaitUntil([&] {
                 return server_.state() != QProcess::Running ||
                        server_.peek(4096).contains("Server listening");
@@ -81,17 +79,9 @@ class SshServer {
     std::uint16_t Port() const { return port_; }
     // The ssh client with this server's keys in place of the user's own.
     QStringList Client(const char* key) const {
-        return {"ssh",
-                "-F",
-                "/dev/null",
-                "-i",
-                Path(key),
-                "-o",
-                "IdentitiesOnly=yes",
-                "-o",
-                "UserKnownHostsFile=" + Path("known_hosts"),
-                "-o",
-                "StrictHostKeyChecking=yes"};
+        return QStringList{"ssh", "-F", "/dev/null", "-i", Path(key), "-o", "IdentitiesOnly=yes"} +
+               QStringList{"-o", "UserKnownHostsFile=" + Path("known_hosts"), "-o",
+                           "StrictHostKeyChecking=yes"};
     }
     std::string Address(const std::string& adapter) const {
         const passwd* user = ::getpwuid(::geteuid());
@@ -143,13 +133,13 @@ struct SshRun {
 TEST(SshSource, RemoteCaptureOverSshBringsTheTrafficButNotItsOwn) {
     SshServer server;
     if (!server.WhyNot().empty()) GTEST_SKIP() << server.WhyNot();
-    std::uint16_t udpPort = 0, tcpPort = 0, sendPort = 0;
-    const int receiver = test::BoundSocket(SOCK_DGRAM, udpPort);
-    const int sender = test::BoundSocket(SOCK_DGRAM, sendPort);
+    const test::LoopbackUdp udp;
+    const std::uint16_t udpPort = udp.port;
+    std::uint16_t tcpPort = 0;
     const int listener = test::BoundSocket(SOCK_STREAM, tcpPort);
-    ASSERT_TRUE(receiver >= 0 && sender >= 0 && listener >= 0);
+    ASSERT_TRUE(udp.Ok() && listener >= 0);
     ::listen(listener, 64);
-    const sockaddr_in udpTo = test::Loopback(udpPort), tcpTo = test::Loopback(tcpPort);
+    const sockaddr_in tcpTo = test::Loopback(tcpPort);
 
     for (const bool udpOnly : {false, true}) {
         SshRun run(server, "user", "lo");
@@ -162,8 +152,7 @@ TEST(SshSource, RemoteCaptureOverSshBringsTheTrafficButNotItsOwn) {
         };
         // Bounded traffic until ten datagrams came back (the remote tcpdump needs a moment).
         for (int i = 0; i < 100 && udpRows() < 10 && run.failure.isEmpty(); ++i) {
-            ::sendto(sender, "lumeno over ssh", 15, 0, reinterpret_cast<const sockaddr*>(&udpTo),
-                     sizeof udpTo);
+            udp.Send("lumeno over ssh", 15);
             const int client = ::socket(AF_INET, SOCK_STREAM, 0);
             ::connect(client, reinterpret_cast<const sockaddr*>(&tcpTo), sizeof tcpTo);
             ::send(client, "hello", 5, MSG_NOSIGNAL);
@@ -188,10 +177,11 @@ TEST(SshSource, RemoteCaptureOverSshBringsTheTrafficButNotItsOwn) {
             ASSERT_TRUE(r.sourcePort != server.Port() && r.dstPort != server.Port())
                 << "the ssh connection itself: " << testing::PrintToString(r);
             if (r.dstPort == udpPort) {
-                EXPECT_EQ(testing::PrintToString(r),
-                          "incomingUDP 00:00:00:00:00:00 127.0.0.1:" + std::to_string(sendPort) +
-                              " -> 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udpPort) +
-                              " length 57, 57 bytes");
+                EXPECT_EQ(
+                    testing::PrintToString(r),
+                    "incomingUDP 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udp.sendPort) +
+                        " -> 00:00:00:00:00:00 127.0.0.1:" + std::to_string(udpPort) +
+                        " length 57, 57 bytes");
             }
             tcpRows += r.transportType == "incomingTCP" &&
                        (r.dstPort == tcpPort || r.sourcePort == tcpPort);
@@ -199,8 +189,6 @@ TEST(SshSource, RemoteCaptureOverSshBringsTheTrafficButNotItsOwn) {
         }
         EXPECT_TRUE(udpOnly || tcpRows > 0);
     }
-    ::close(receiver);
-    ::close(sender);
     ::close(listener);
 }
 

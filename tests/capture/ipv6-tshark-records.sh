@@ -4,6 +4,7 @@
 # first fragments only), as tshark shows it: file, class (incoming: the empty monitor),
 # source address and port, destination address and port, captured length (at most 32767).
 #   bash tests/capture/ipv6-tshark-records.sh ../shared/captures FILE...
+# (the files it was written for are those in the first column of the .tsv).
 set -euo pipefail
 dir=$1
 shift

@@ -11,85 +11,47 @@
 #include <string>
 #include <vector>
 
+#include "tests/capture/Frames.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// An IPv6 datagram from 2001:db8::1 to 2001:db8:0:1::65 whose extension headers (given by
-// type, each the smallest of its kind, a fragment header with the given offset word) end
-// in next, then ports 80 and 1025 and a few bytes. payloadLength < 0: the real length.
-Bytes Ipv6(const std::vector<std::uint8_t>& headers, std::uint8_t next, int payloadLength = -1,
-           std::uint16_t fragment = 0) {
-    Bytes tail;
-    for (std::size_t i = 0; i < headers.size(); ++i) {
-        const std::uint8_t following = i + 1 < headers.size() ? headers[i + 1] : next;
-        if (headers[i] == 44) {
-            tail.insert(tail.end(), {following, 0, std::uint8_t(fragment >> 8),
-                                     std::uint8_t(fragment), 0xC0, 0xFF, 0xEE, 0x01});
-        } else if (headers[i] == 51) {
-            tail.insert(tail.end(), {following, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-        } else if (headers[i] == 0 && payloadLength == 0) {
-            tail.insert(tail.end(), {following, 0, 0xC2, 4, 0, 1, 0x38, 0x80});  // jumbo
-        } else {
-            tail.insert(tail.end(), {following, 0, 1, 4, 0, 0, 0, 0});
-        }
-    }
-    tail.insert(tail.end(), {0, 80, 4, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0x50, 0x18, 0xFA, 0xF0});
-    const std::size_t length = payloadLength < 0 ? tail.size() : std::size_t(payloadLength);
-    Bytes b = {0x60,
-               0x01,
-               0x23,
-               0x45,
-               std::uint8_t(length >> 8),
-               std::uint8_t(length),
-               headers.empty() ? next : headers[0],
-               64};
-    b.insert(b.end(), {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
-    b.insert(b.end(), {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x65});
-    b.insert(b.end(), tail.begin(), tail.end());
-    return b;
-}
-
-Bytes Behind(Bytes head, const Bytes& datagram) {
-    head.insert(head.end(), datagram.begin(), datagram.end());
-    return head;
-}
+using namespace lumeno::test;
 
 // The datagrams, each on every link layer and cut short at a few places.
 std::vector<std::pair<int, Bytes>> Ipv6Seeds() {
+    // Each with the rest of a TCP header after the ports.
+    const auto ipv6 = [](Ipv6Fields f) {
+        f.rest = {0, 0, 0, 1, 0, 0, 0, 0, 0x50, 0x18, 0xFA, 0xF0};
+        return Ipv6(f);
+    };
+    const Extension auth = {51, {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+    const Extension jumbo = {0, {0, 0, 0xC2, 4, 0, 1, 0x38, 0x80}};
     const std::vector<Bytes> datagrams = {
-        Ipv6({}, 6),
-        Ipv6({}, 17),
-        Ipv6({0, 43, 60, 44, 51}, 6),
-        Ipv6({135, 139, 140, 253, 254}, 17),
-        Ipv6({44}, 17, -1, 0x0001),  // the first fragment of several
-        Ipv6({44}, 17, -1, 0x0008),  // a later one
-        Ipv6({0}, 50),
-        Ipv6({}, 59),
-        Ipv6({60}, 4),
-        Ipv6({0}, 6, 0),  // a jumbogram
-        Ipv6({}, 6, 3),
-        Ipv6({}, 6, 60000),
-        Ipv6(std::vector<std::uint8_t>(17, 60), 6),
+        ipv6({}),
+        ipv6({.next = 17}),
+        ipv6({.extensions = {Options(0), Options(43), Options(60), Fragment(0), auth}}),
+        ipv6(
+            {.next = 17,
+             .extensions = {Options(135), Options(139), Options(140), Options(253), Options(254)}}),
+        ipv6({.next = 17, .extensions = {Fragment(0, true)}}),  // the first of several
+        ipv6({.next = 17, .extensions = {Fragment(1)}}),        // a later one
+        ipv6({.next = 50, .extensions = {Options(0)}}),
+        ipv6({.next = 59}),
+        ipv6({.next = 4, .extensions = {Options(60)}}),
+        ipv6({.extensions = {jumbo}, .payloadLength = 0}),  // a jumbogram
+        ipv6({.payloadLength = 3}),
+        ipv6({.payloadLength = 60000}),
+        ipv6({.extensions = std::vector<Extension>(17, Options(60))}),
     };
     std::vector<std::pair<int, Bytes>> frames;
     for (const Bytes& d : datagrams) {
         using namespace lumeno;
-        const Bytes ethernet = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF,
-                                0,    0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-        frames.push_back({linktype::kEthernet, Behind(Behind(ethernet, {0x86, 0xDD}), d)});
-        frames.push_back(
-            {linktype::kEthernet,
-             Behind(Behind(ethernet, {0x88, 0xA8, 0, 1, 0x81, 0, 0, 2, 0x86, 0xDD}), d)});
-        frames.push_back(
-            {linktype::kLinuxSll,
-             Behind({0, 0, 0, 1, 0, 6, 0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0, 0x86, 0xDD}, d)});
-        frames.push_back(
-            {linktype::kLinuxSll2, Behind({0x86, 0xDD, 0, 0,    0,    0,    0,    2,    0, 1,
-                                           0,    6,    0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 0},
-                                          d)});
+        frames.push_back({linktype::kEthernet, Ethernet(d, {}, 0x86DD)});
+        frames.push_back({linktype::kEthernet,
+                          Ethernet(Behind({0, 1, 0x81, 0, 0, 2, 0x86, 0xDD}, d), {}, 0x88A8)});
+        frames.push_back({linktype::kLinuxSll, Sll(d, 6, 0x86DD)});
+        frames.push_back({linktype::kLinuxSll2, Sll2(d, 6, 0x86DD)});
         for (int link :
              {linktype::kRaw, linktype::kRawOpenBSD, linktype::kRawLinktype, linktype::kIPv6}) {
             frames.push_back({link, d});

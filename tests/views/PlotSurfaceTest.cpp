@@ -91,9 +91,9 @@ TEST(PlotSurface, AbsurdCoordinatesAreCheapAndHarmless) {
     EXPECT_EQ(s.PixelAt(-1, 0), kBlack);
 }
 
-// Guards the BMP writer at its edges: a surface of no size (or a negative one) still
-// writes a readable file, and a failed write (no directory, full disk) says why.
-TEST(PlotSurface, SavesEmptySurfacesAndReportsFailedWrites) {
+// Guards the BMP writer at its edge: a surface of no size (or a negative one) still writes a
+// readable file. (Failed writes: ImageFiles.)
+TEST(PlotSurface, SavesEmptySurfaces) {
     PlotSurface none(0, 50, kBlack), negative(-5, -5);
     none.Line(0, 0, 10, 10, kRed);
     EXPECT_EQ(negative.Width(), 0);
@@ -103,11 +103,6 @@ TEST(PlotSurface, SavesEmptySurfacesAndReportsFailedWrites) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.read(2), QByteArray("BM"));
     EXPECT_FALSE(QImage(dir.filePath("empty.bmp")).isNull());
-    EXPECT_NE(none.SaveBmp("/nonexistent-dir/x.bmp"), QString());
-    if (QFile::exists("/dev/full")) {
-        const QString reason = none.SaveBmp("/dev/full");
-        EXPECT_TRUE(reason.contains("space", Qt::CaseInsensitive)) << reason.toStdString();
-    }
 }
 
 // Guards the fast unchecked walk and the clipped one against a plain checked Bresenham:

@@ -14,10 +14,6 @@
 namespace lumeno {
 namespace {
 
-bool Overlap(const QRect& a, const QRect& b) {
-    return a.intersects(b);
-}
-
 // Tiles must never overlap, never leave the area, never go below a window's minimum and
 // keep a fixed window's size; what cannot fit is refused rather than squeezed.
 TEST(TileRects, NoOverlapInsideTheAreaAtLeastTheMinimum) {
@@ -63,7 +59,7 @@ TEST(TileRects, NoOverlapInsideTheAreaAtLeastTheMinimum) {
                 EXPECT_GE(rects[i].height(), item.minimum.height()) << c.what << " " << i;
             }
             for (std::size_t j = 0; j < i; ++j) {
-                EXPECT_FALSE(Overlap(rects[i], rects[j])) << c.what << " " << i << " " << j;
+                EXPECT_FALSE(rects[i].intersects(rects[j])) << c.what << " " << i << " " << j;
             }
             covered += static_cast<long long>(rects[i].width()) * rects[i].height();
         }
@@ -139,7 +135,7 @@ TEST(WindowFit, NoTextIsClippedOrCoveredInAnyWindow) {
             EXPECT_TRUE(shown.fits) << where << " is clipped by its control";
             EXPECT_TRUE(window->rect().contains(shown.at)) << where << " runs out of the window";
             for (const ShownText& other : texts) {
-                EXPECT_FALSE(Overlap(shown.at, other.at))
+                EXPECT_FALSE(shown.at.intersects(other.at))
                     << where << " runs into \"" << other.text.toStdString() << "\"";
             }
             texts.push_back(shown);
