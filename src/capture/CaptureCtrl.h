@@ -33,7 +33,7 @@ struct Adapter {
     std::string name;  // device name, or the file's path
     std::string description;
     bool isFile = false;
-    std::vector<std::string> addresses{};  // the device's IPv4 and IPv6 addresses, as text
+    std::vector<std::string> addresses{};    // the device's IPv4 and IPv6 addresses, as text
     SourceKind kind = SourceKind::kAdapter;  // kFile whenever isFile
 
     // "eth0 — Intel Ethernet", "lo", or the file's path.

@@ -123,10 +123,12 @@ void ViewManager::PlotPacket(const PacketRecord& r) {
     // header log last. Views the drawing thread takes keep that order among themselves; it
     // takes none that shows a message or writes a file.
     const lumeno::DrawingThread::Views views = {
-        &Use(visParallelDual_), &Use(visParallelDual_IPPI_), &Use(visParallel_),
-        &Use(visParallelIP_),   &Use(visParallelIPPort_),    &Use(visParallelIPcustom_),
-        &Use(visTimeSequence_), &Use(visRunningPort_),       &Use(visWaterfallData_),
-        &Use(visBitData_),      &Use(visTxtBody_)};
+        &Use(visParallelDual_),   &Use(visParallelDual_IPPI_),
+        &Use(visParallel_),       &Use(visParallelIP_),
+        &Use(visParallelIPPort_), &Use(visParallelIPcustom_),
+        &Use(visTimeSequence_),   &Use(visRunningPort_),
+        &Use(visWaterfallData_),  &Use(visBitData_),
+        &Use(visTxtBody_)};
     fan_.Plot(views, {r.sourceIP, r.sourcePort, r.dstIP, r.dstPort, r.transportType, currentColor,
                       r.packetTxt, r.packetLen});
     ++span_.packets;
