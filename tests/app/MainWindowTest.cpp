@@ -45,11 +45,9 @@ TEST(MainWindow, ReplaysCountsAndReportsWhatCannotStart) {
     w.SetReplaySpeed(0);
     // One second apart: incoming TCP, outgoing TCP, a packet between two other hosts,
     // incoming UDP and ARP.
-    test::Ipv4Fields in, out, other, udp;
-    out.source = Addr(192, 168, 1, 101);
-    out.destination = Addr(8, 8, 8, 8);
-    other.destination = Addr(10, 0, 0, 2);
-    udp.protocol = 17;
+    const test::Ipv4Fields in,
+        out{.source = Addr(192, 168, 1, 101), .destination = Addr(8, 8, 8, 8)},
+        other{.destination = Addr(10, 0, 0, 2)}, udp{.protocol = 17};
     std::vector<test::TimedFrame> frames;
     for (const auto& f : {in, out, other, udp})
         frames.push_back({frames.size() + 1.0, test::Ethernet(test::Ipv4(f))});
@@ -344,17 +342,19 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
 // Each duration is rounded in the unit it is shown in: just under a boundary reads as the
 // next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
 TEST(ReplayTexts, DurationsAndCaptureClockAsTheAnalystReadsThem) {
-    const std::pair<double, const char*> durations[] = {{-3, "0 s"},
-                                                        {0.25, "0.3 s"},
-                                                        {9.96, "10 s"},
-                                                        {59.6, "1 min"},
-                                                        {185, "3 min 5 s"},
-                                                        {3599.6, "1 h"},
-                                                        {73319, "20 h 22 min"},
-                                                        {86369, "23 h 59 min"},
-                                                        {86370, "1 d"},
-                                                        {187200, "2 d 4 h"},
-                                                        {1e300, "11574074074 d 2 h"}};
+    const std::pair<double, const char*> durations[] = {
+        {-3, "0 s"},
+        {0.25, "0.3 s"},
+        {9.96, "10 s"},
+        {59.6, "1 min"},
+        {185, "3 min 5 s"},
+        {3599.6, "1 h"},
+        {73319, "20 h 22 min"},
+        {86369, "23 h 59 min"},
+        {86370, "1 d"},
+        {187200, "2 d 4 h"},
+        {1e300, "11574074074 d 2 h"},
+    };
     for (const auto& [seconds, text] : durations) EXPECT_EQ(DurationText(seconds), text) << seconds;
     const double local = double(QDateTime(QDate(2013, 5, 7), QTime(14, 3, 22)).toSecsSinceEpoch());
     EXPECT_EQ(CaptureClockText(local + 0.999), "2013-05-07 14:03:22");
