@@ -35,7 +35,7 @@ std::optional<int> Position(ParallelPlot& plot, std::string_view text) {
 // Guards the position scale on a 400-pixel axis: the ends, values just either side of the
 // middle, addresses by their first two octets, a height read afresh, and the remembered
 // conversions (texts of one length differing in one character keep their own positions).
-TEST(ParallelScale, PositionsOnA400PixelAxis) {
+TEST(ParallelScale, PositionsOnA400PixelAxisRoundHalvesToEven) {
     PlotSurface surface(300, 400);
     ParallelPlot plot(surface);
     for (auto [port, row] : {std::pair{0, 400}, {65535, 0}, {32767, 200}, {32768, 200}})
@@ -54,6 +54,13 @@ TEST(ParallelScale, PositionsOnA400PixelAxis) {
     std::int32_t y = 7;  // not four numbers: no position, the output left alone
     EXPECT_FALSE(plot.ConvertIP("10.1.2", y));
     EXPECT_EQ(y, 7);
+    // Halves to even in both rounding steps: at H = 32767.5 the factor is exactly 0.5, odd
+    // values give halves in the first step and H - y0 gives halves in the second.
+    EXPECT_EQ(AxisPosition(1, 32767.5), 32768);  // 0.5 -> 0, 32767.5 -> 32768
+    EXPECT_EQ(AxisPosition(3, 32767.5), 32766);  // 1.5 -> 2, 32765.5 -> 32766
+    EXPECT_EQ(AxisPosition(5, 32767.5), 32766);  // 2.5 -> 2, 32765.5 -> 32766
+    EXPECT_EQ(AxisPosition(32767, 1), 1);        // 0.49999 -> 0
+    EXPECT_EQ(AxisPosition(32768, 1), 0);        // 0.50001 -> 1
 }
 
 // Guards the numbers a record's addresses bring along: they stand only for those very texts
@@ -94,16 +101,6 @@ TEST(ParallelScale, AnAddressNumberIsIPToNumberWhateverTheText) {
     for (const std::string& t : texts) EXPECT_EQ(AddressNumber(t), IPToNumber(t)) << t;
 }
 
-// Guards halves-to-even in both rounding steps: at H = 32767.5 the factor is exactly 0.5,
-// odd values give halves in the first step and H - y0 gives halves in the second.
-TEST(ParallelScale, BothStepsRoundHalvesToTheEvenNeighbour) {
-    EXPECT_EQ(AxisPosition(1, 32767.5), 32768);  // 0.5 -> 0, 32767.5 -> 32768
-    EXPECT_EQ(AxisPosition(3, 32767.5), 32766);  // 1.5 -> 2, 32765.5 -> 32766
-    EXPECT_EQ(AxisPosition(5, 32767.5), 32766);  // 2.5 -> 2, 32765.5 -> 32766
-    EXPECT_EQ(AxisPosition(32767, 1), 1);        // 0.49999 -> 0
-    EXPECT_EQ(AxisPosition(32768, 1), 0);        // 0.50001 -> 1
-}
-
 class ParallelViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -114,9 +111,10 @@ class ParallelViewTest : public ::testing::Test {
     }
 };
 
-// Guards the four-axis meeting points: at W/3 and (W/3)*2 unrounded, which for W = 301
-// gives another picture than rounding them to 100 and 200 would.
-TEST_F(ParallelViewTest, FourAxisViewsMeetAtUnroundedThirds) {
+// Guards the four-axis views: the meeting points at W/3 and (W/3)*2 unrounded, which for
+// W = 301 gives another picture than rounding them to 100 and 200 would, and the order of
+// the fields on the axes.
+TEST_F(ParallelViewTest, FourAxisViewsMeetAtUnroundedThirdsWithTheFieldsInOrder) {
     const Rgb c = colorIncomingTCP;
     PlotSurface s(301, 300), expected(301, 300), rounded(301, 300);
     ParallelPlot(s).FourAxes({300, 0, 300, 0}, c);
@@ -129,12 +127,10 @@ TEST_F(ParallelViewTest, FourAxisViewsMeetAtUnroundedThirds) {
     rounded.Line(100, 0, 200, 300, c);
     rounded.Line(200, 300, w, 0, c);
     EXPECT_NE(s.Image(), rounded.Image());
-}
 
-// Guards the order of fields on the four axes: with external port 65535 and address 0.x,
-// the port-first view's first segment falls from the top left, the address-first view's
-// rises from the bottom left; a record whose address is no address is skipped.
-TEST_F(ParallelViewTest, FourAxisViewsPutTheFieldsOnTheirAxes) {
+    // With external port 65535 and address 0.x, the port-first view's first segment falls
+    // from the top left, the address-first view's rises from the bottom left; a record whose
+    // address is no address is skipped.
     visParallelDual piip;
     visParallelDual_IPPI ippi;
     piip.parallelDual("10.1.2", 65535, "192.168.1.101", 0);  // no address: skipped
