@@ -48,8 +48,7 @@ TEST(MainWindow, ReplaysCountsStopsAndReportsWhatCannotStart) {
     frmMain w;
     w.show();
     w.SetReplaySpeed(0);
-    // One second apart: incoming TCP, outgoing TCP, a packet between two other hosts,
-    // incoming UDP and ARP.
+    // A second apart: incoming TCP, outgoing TCP, between two other hosts, incoming UDP, ARP.
     const test::Ipv4Fields in,
         out{.source = Addr(192, 168, 1, 101), .destination = Addr(8, 8, 8, 8)},
         other{.destination = Addr(10, 0, 0, 2)}, udp{.protocol = 17};
@@ -87,8 +86,7 @@ TEST(MainWindow, ReplaysCountsStopsAndReportsWhatCannotStart) {
         ExpectContains(w.MessageText(), {message});
     }
 
-    // After Stop (Enter in Filter starts as well) the message says how many packets were read
-    // and drawn, and no longer that a replay runs.
+    // Started by Enter in Filter and stopped: the message says what was read and drawn.
     w.SetReplaySpeed(20);
     w.cmbInterface()->setEditText(LUMENO_SAMPLE_CAPTURE);
     w.txtFilter()->clear();
@@ -105,9 +103,8 @@ TEST(MainWindow, ReplaysCountsStopsAndReportsWhatCannotStart) {
     EXPECT_FALSE(w.MessageText().contains("Replaying"));
 }
 
-// A switch must show and hide its view. A view the user closed clears its switch (the box
-// shows what is on the screen) and its switch brings it back; a view hidden by other means
-// comes back at the next click of any switch while its own is on.
+// A view the user closed clears its switch (the box shows what is on the screen) and its
+// switch brings it back; one hidden otherwise comes back at the next click of any switch.
 TEST(MainWindow, SwitchesShowWhatIsOnTheScreen) {
     frmMain w;
     w.show();
@@ -188,11 +185,9 @@ const std::pair<QString, int> kSampleBusiest[] = {
     {"198.51.100.7", 652},   {"198.51.100.81", 124},
 };
 
-// With a monitor text that matches no host of the capture, or hardly any packet, the
-// window must say so and offer the busiest hosts of the packets not drawn, with their
-// counts; picking one, after the replay (then Enter in Monitor starts again) or during it
-// (it starts again by itself), must draw exactly that host's packets, and the message then
-// says that the file ended, with what was read and drawn.
+// A monitor text that matches no host, or hardly any packet, is told together with the
+// busiest hosts not drawn; picking one, after the replay (then Enter in Monitor) or during it
+// (it starts again by itself), draws exactly that host's packets up to the end of the file.
 TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
     // Monitor, while replaying, the host picked (of kSampleBusiest), what the message says at
     // the end or while replaying, packets of the first host drawn (so not counted).
@@ -250,9 +245,8 @@ TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
     }
 }
 
-// The adapter list knows each adapter's addresses (here the loopback adapter's), and one
-// click in the list of addresses puts one into Monitor without starting anything; the
-// heading puts nothing there.
+// The loopback adapter's addresses are offered; a click puts one into Monitor without
+// starting anything, a click on the heading puts nothing there.
 TEST(MainWindow, OffersTheAdaptersOwnAddresses) {
     frmMain w;
     w.show();
@@ -282,9 +276,8 @@ QString TabFrom(frmMain& w, QWidget* from) {
     return now ? now->objectName() : QString("(none)");
 }
 
-// Tab goes through every control the user can see, row by row and the switches column by
-// column, and never to one out of sight; each button has its own Alt letter, and one of
-// them pressed does what a click does.
+// Tab goes through every control in sight, row by row and the switches column by column;
+// each button has its own Alt letter, and one pressed does what a click does.
 TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
     frmMain w;
     QTemporaryDir dir;
@@ -441,8 +434,7 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
     EXPECT_TRUE(w.cmbSpeed()->isEnabled());
 }
 
-// A factor from the command line that the choice does not offer becomes an entry of its
-// own, in order, once.
+// A factor the choice does not offer becomes an entry of its own, in order, once.
 TEST(MainWindow, TheSpeedChoiceShowsAnyFactorAsked) {
     const std::tuple<double, QString> cases[] = {
         {0, "As fast as possible|Recorded pace,×10,×100,As fast as possible"},

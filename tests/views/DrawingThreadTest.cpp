@@ -52,11 +52,9 @@ struct Record {
     std::int16_t packetLen = 0;
 };
 
-// Runs of one flow in both directions, scattered packets, and texts that are no address
-// (one too long to hand over, drawn on this thread in its turn); one flow in five over IPv6,
-// some with the longest address text there is; in the middle third only packets unlike the
-// one before, which leave the drawing thread behind. Bytes up to more than a record carries
-// over, and lengths that may claim more than the bytes.
+// Runs of one flow, texts that are no address (one too long to hand over, drawn here in its
+// turn); one flow in five over IPv6, some with the longest text there is; in the middle third
+// only packets unlike the one before. Bytes beyond what a record carries, lengths beyond them.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
@@ -89,18 +87,16 @@ std::vector<Record> Stream(int n) {
     return out;
 }
 
-// Guards the drawing thread: it must leave every picture exactly as drawing on one thread
-// does, through runs longer than its queue, window size changes and box texts set between
-// batches, while views change hands between the threads (long batches leave the drawing
-// thread behind, short ones let it catch up), while all the work comes back to this thread
-// and goes over again in the middle of batches, and while the rainfall saves running images
-// now and then (drawn on this thread then) with just as many saved.
+// Guards the drawing thread: every picture exactly as on one thread, through runs longer than
+// its queue, size and box text changes between batches, views changing hands (long batches
+// leave it behind, short ones let it catch up), the work taken back and handed over again
+// mid-batch, and running images saved now and then, just as many.
 TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     const test::RunningImagesHere images;
     Six one, two;
     DrawingThread direct, threaded;
     threaded.SetThreaded(true);
-    ASSERT_TRUE(threaded.Threaded());
+    ASSERT_TRUE(threaded.Threaded());  // else the test would compare one thread with itself
     for (Six* six : {&one, &two}) {
         six->custom.Text1(0)->setText("192.168.1.1");
         six->custom.Text1(3)->setText("192.168.1.2");
@@ -120,9 +116,8 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
             const DrawingThread::Fields fields{r.sourceIP, r.sourcePort, r.dstIP, r.dstPort,
                                                r.type,     r.color,      r.bytes, r.packetLen};
             // Ticked and cleared in the middle of batches, as well as between them.
-            if (at % 6000 == 4000) {
+            if (at % 6000 == 4000)
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
-            }
             if (at % 9000 == 2000) threaded.SetTakenBack(true);
             if (at % 9000 == 5000) {
                 EXPECT_FALSE(threaded.Sharing());

@@ -32,9 +32,9 @@ std::optional<int> Position(ParallelPlot& plot, std::string_view text) {
     return plot.ConvertIP(text, y) ? std::optional<int>(y) : std::nullopt;
 }
 
-// Guards the position scale on a 400-pixel axis: the ends, values just either side of the
-// middle, addresses by their first two octets, a height read afresh, and the remembered
-// conversions (texts of one length differing in one character keep their own positions).
+// Guards the position scale on a 400-pixel axis: the ends, either side of the middle,
+// addresses by their first two octets, a height read afresh, remembered conversions (texts of
+// one length differing in one character keep their own positions) and the rounding.
 TEST(ParallelScale, PositionsOnA400PixelAxisRoundHalvesToEven) {
     PlotSurface surface(300, 400);
     ParallelPlot plot(surface);
@@ -54,8 +54,7 @@ TEST(ParallelScale, PositionsOnA400PixelAxisRoundHalvesToEven) {
     std::int32_t y = 7;  // not four numbers: no position, the output left alone
     EXPECT_FALSE(plot.ConvertIP("10.1.2", y));
     EXPECT_EQ(y, 7);
-    // Halves to even in both rounding steps: at H = 32767.5 the factor is exactly 0.5, odd
-    // values give halves in the first step and H - y0 gives halves in the second.
+    // Halves to even in both steps: at H = 32767.5 the factor is exactly 0.5.
     EXPECT_EQ(AxisPosition(1, 32767.5), 32768);  // 0.5 -> 0, 32767.5 -> 32768
     EXPECT_EQ(AxisPosition(3, 32767.5), 32766);  // 1.5 -> 2, 32765.5 -> 32766
     EXPECT_EQ(AxisPosition(5, 32767.5), 32766);  // 2.5 -> 2, 32765.5 -> 32766
@@ -64,8 +63,7 @@ TEST(ParallelScale, PositionsOnA400PixelAxisRoundHalvesToEven) {
 }
 
 // Guards the numbers a record's addresses bring along: they stand only for those very texts
-// and only while the record is drawn, so that another text, even an equal one elsewhere in
-// memory that a stale number would misplace, is converted by itself.
+// while the record is drawn; any other text, even an equal copy, is converted by itself.
 TEST(ParallelScale, ARecordsAddressNumbersStandOnlyForItsOwnTexts) {
     PlotSurface surface(300, 400);
     ParallelPlot plot(surface);
@@ -81,9 +79,8 @@ TEST(ParallelScale, ARecordsAddressNumbersStandOnlyForItsOwnTexts) {
     EXPECT_EQ((Rows{Position(plot, source), Position(plot, dst)}), (Rows{384, 99}));
 }
 
-// Guards the quick way to an address's number: for any text it must give what IPToNumber
-// gives, for the usual dotted texts and for those just beside them (digits too many, parts
-// too few, empty parts, no digits), IPv6 texts, and random texts of digits and dots.
+// Guards the quick way to an address's number: it must give what IPToNumber gives for dotted
+// texts, those just beside them, IPv6 texts and random texts of digits and dots.
 TEST(ParallelScale, AnAddressNumberIsIPToNumberWhateverTheText) {
     std::vector<std::string> texts = {"", "1.2.3.4 "};
     for (const QString& t :
@@ -111,9 +108,8 @@ class ParallelViewTest : public ::testing::Test {
     }
 };
 
-// Guards the four-axis views: the meeting points at W/3 and (W/3)*2 unrounded, which for
-// W = 301 gives another picture than rounding them to 100 and 200 would, and the order of
-// the fields on the axes.
+// Guards the four-axis views: the meeting points at W/3 and (W/3)*2 unrounded (for W = 301
+// another picture than 100 and 200 give), and the order of the fields on the axes.
 TEST_F(ParallelViewTest, FourAxisViewsMeetAtUnroundedThirdsWithTheFieldsInOrder) {
     const Rgb c = colorIncomingTCP;
     PlotSurface s(301, 300), expected(301, 300), rounded(301, 300);
@@ -127,10 +123,8 @@ TEST_F(ParallelViewTest, FourAxisViewsMeetAtUnroundedThirdsWithTheFieldsInOrder)
     rounded.Line(100, 0, 200, 300, c);
     rounded.Line(200, 300, w, 0, c);
     EXPECT_NE(s.Image(), rounded.Image());
-
-    // With external port 65535 and address 0.x, the port-first view's first segment falls
-    // from the top left, the address-first view's rises from the bottom left; a record whose
-    // address is no address is skipped.
+    // External port 65535 and address 0.x: the port-first view falls from the top left, the
+    // address-first view rises from the bottom left; no address: skipped.
     visParallelDual piip;
     visParallelDual_IPPI ippi;
     piip.parallelDual("10.1.2", 65535, "192.168.1.101", 0);  // no address: skipped
@@ -181,8 +175,7 @@ TEST(ParallelCategories, PositionsOnA402PixelAxisRoundHalvesToEven) {
 }
 
 // Guards the two-axis view's orientation (source on the left, 65535 at the top, edge to
-// edge) and the skipping of a repeated record: only when nothing was drawn or erased
-// since; after a crossing line of another colour or an erase it must be drawn again.
+// edge) and the skipping of a repeated record only while nothing was drawn or erased since.
 TEST_F(ParallelViewTest, ARepeatedRecordIsSkippedOnlyWhenThatLeavesThePictureAsItIs) {
     visParallel view;
     PlotSurface& s = view.Surface();
