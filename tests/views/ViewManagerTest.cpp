@@ -45,8 +45,8 @@ TEST(ViewManager, EveryViewSeesARecordInItsFixedTurn) {
             w->chkSnapshots()->setChecked(true);
         }
         PlotSurface& timeSequence = m.TimeSequence().Surface();
-        // Whether the waterfall's, the body's hex text, the header log's length, whether the
-        // time and port views had drawn (looked at only where no other thread draws).
+        // At each message: whether it is the waterfall's, the body's hex text, the header
+        // log's length, whether the time and port views had drawn (seen only on one thread).
         using Seen = std::tuple<bool, std::string, std::size_t, bool, bool>;
         const test::RunningImagesHere images;
         std::vector<Seen> seen;
