@@ -30,38 +30,46 @@ bool Idle(frmMain& w) {
     return w.Start()->isEnabled() && !w.Stop()->isEnabled() && w.txtIP()->isEnabled();
 }
 
+QString Figure(std::uint64_t n) {
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(n));
+}
+
+// Shows the window and waits until it has the keyboard.
+bool Active(frmMain& w) {
+    w.show();
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
+}
+
 // Start must lock the fields and the end of the file or Stop unlock them; every packet is
 // counted in its class and the filter applies; an unknown adapter, a file that is no capture
 // or a bad filter is reported by name while the window stays usable.
-TEST(MainWindow, ReplaysCountsAndReportsWhatCannotStart) {
+TEST(MainWindow, ReplaysCountsStopsAndReportsWhatCannotStart) {
     frmMain w;
+    w.show();
     w.SetReplaySpeed(0);
-    // One second apart: incoming TCP, outgoing TCP, a packet between two other hosts,
-    // incoming UDP and ARP.
-    test::Ipv4Fields in, out, other, udp;
-    out.source = Addr(192, 168, 1, 101);
-    out.destination = Addr(8, 8, 8, 8);
-    other.destination = Addr(10, 0, 0, 2);
-    udp.protocol = 17;
+    // A second apart: incoming TCP, outgoing TCP, between two other hosts, incoming UDP, ARP.
+    const test::Ipv4Fields in,
+        out{.source = Addr(192, 168, 1, 101), .destination = Addr(8, 8, 8, 8)},
+        other{.destination = Addr(10, 0, 0, 2)}, udp{.protocol = 17};
     std::vector<test::TimedFrame> frames;
     for (const auto& f : {in, out, other, udp})
         frames.push_back({frames.size() + 1.0, test::Ethernet(test::Ipv4(f))});
     frames.push_back({5, test::Ethernet(test::Ipv4(in), {}, 0x0806)});
     const QString path = QString::fromStdString(test::WriteEthernetFile("mixed.pcap", frames));
-    w.cmbInterface()->setEditText(path);
-    QSignalSpy ended(&w, &frmMain::captureEnded);
-    QTest::mouseClick(w.Start(), Qt::LeftButton);
+    const auto start = [&](const QString& source, const QString& filter) {
+        w.cmbInterface()->setEditText(source);
+        w.txtFilter()->setText(filter);
+        QTest::mouseClick(w.Start(), Qt::LeftButton);
+    };
+    start(path, "");
     EXPECT_FALSE(w.Start()->isEnabled() || w.txtIP()->isEnabled() || w.txtFilter()->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return ended.count() > 0; }));
-    EXPECT_TRUE(Idle(w));
-    ExpectContains(w.MessageText(), {"End of capture file"});
+    ASSERT_TRUE(WaitUntil([&] { return Idle(w); }));
     const CaptureCounts& c = w.Counts();
     EXPECT_EQ(std::tuple(c.accepted, c.incomingTCP, c.outgoingTCP, c.incomingUDP, c.notMonitored,
                          c.other),
               std::tuple(3u, 1u, 1u, 1u, 1u, 1u));
-
-    w.txtFilter()->setText("udp");
-    w.StartCapture();
+    start(path, "udp");
     ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
     EXPECT_EQ(w.Counts().accepted, 1u);
 
@@ -73,58 +81,51 @@ TEST(MainWindow, ReplaysCountsAndReportsWhatCannotStart) {
         {path, "tcp port (", "Invalid capture filter"},
     };
     for (const auto& [source, filter, message] : wrong) {
-        w.cmbInterface()->setEditText(source);
-        w.txtFilter()->setText(filter);
-        w.StartCapture();
+        start(source, filter);
         EXPECT_TRUE(Idle(w));
         ExpectContains(w.MessageText(), {message});
     }
 
-    w.SetReplaySpeed(1);
+    // Started by Enter in Filter and stopped: the message says what was read and drawn.
+    w.SetReplaySpeed(20);
+    w.cmbInterface()->setEditText(LUMENO_SAMPLE_CAPTURE);
     w.txtFilter()->clear();
-    w.cmbInterface()->setEditText(path);
-    w.StartCapture();
+    QTest::keyClick(w.txtFilter(), Qt::Key_Return);
     ASSERT_TRUE(w.IsCapturing());
+    ASSERT_TRUE(WaitUntil([&] { return w.Capture().Statistics().seen >= 1000; }));
     QTest::mouseClick(w.Stop(), Qt::LeftButton);
     EXPECT_TRUE(Idle(w));
+    const QString read = Figure(w.Capture().Statistics().seen);
+    EXPECT_TRUE(read.contains(','));
+    EXPECT_TRUE(w.MessageText().startsWith(
+        QString("Stopped: %1 packets read. %2 drawn.").arg(read, Figure(w.Counts().accepted))))
+        << w.MessageText().toStdString();
+    EXPECT_FALSE(w.MessageText().contains("Replaying"));
 }
 
-// A switch must show and hide its view. A view the user closed clears its switch (the box
-// shows what is on the screen) and its switch brings it back; a view hidden by other means
-// comes back at the next click of any switch while its own is on.
+// A view the user closed clears its switch (the box shows what is on the screen) and its
+// switch brings it back; one hidden otherwise comes back at the next click of any switch.
 TEST(MainWindow, SwitchesShowWhatIsOnTheScreen) {
     frmMain w;
     w.show();
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        int clicked;                                 // the switch clicked afterwards
-        std::vector<std::pair<int, bool>> expected;  // view: switch ticked and view shown
+    const auto click = [&](int i) { QTest::mouseClick(w.chkVis(i), Qt::LeftButton); };
+    // Whether the switch is ticked and whether the view is shown.
+    const auto state = [&](int i) {
+        return std::pair(w.chkVis(i)->isChecked(), w.Views().View(i).isVisible());
     };
-    const Step steps[] = {
-        {"a click shows a view", [] {}, kSwitchTimeSequence, {{kSwitchTimeSequence, true}}},
-        {"closed by the user",
-         [&] { w.Views().View(kSwitchParallelPort).close(); },
-         kSwitchTimeSequence,
-         {{kSwitchParallelPort, false}, {kSwitchTimeSequence, false}}},
-        {"its own switch brings it back",
-         [] {},
-         kSwitchParallelPort,
-         {{kSwitchParallelPort, true}}},
-        {"hidden by other means",
-         [&] { w.Views().View(kSwitchWaterfall).hide(); },
-         kSwitchBody,
-         {{kSwitchWaterfall, true}, {kSwitchBody, true}, {kSwitchParallelPort, true}}},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        step.act();
-        QTest::mouseClick(w.chkVis(step.clicked), Qt::LeftButton);
-        for (const auto& [index, on] : step.expected) {
-            EXPECT_EQ(w.chkVis(index)->isChecked(), on) << index;
-            EXPECT_EQ(w.Views().View(index).isVisible(), on) << index;
-        }
-    }
+    const std::pair on(true, true), off(false, false);
+    click(kSwitchTimeSequence);
+    EXPECT_EQ(state(kSwitchTimeSequence), on);
+    w.Views().View(kSwitchParallelPort).close();
+    click(kSwitchTimeSequence);
+    EXPECT_EQ(state(kSwitchParallelPort), off);
+    EXPECT_EQ(state(kSwitchTimeSequence), off);
+    click(kSwitchParallelPort);
+    EXPECT_EQ(state(kSwitchParallelPort), on);
+    w.Views().View(kSwitchWaterfall).hide();
+    click(kSwitchBody);
+    for (const int i : {kSwitchWaterfall, kSwitchBody, kSwitchParallelPort})
+        EXPECT_EQ(state(i), on) << i;
 }
 
 // A snapshot must write all ten views, each at its size and under one timestamp, or name
@@ -167,14 +168,15 @@ TEST(MainWindow, SnapshotsAndClearReachAllTenViews) {
     EXPECT_TRUE(w.Views().TxtBody().txtPacketHex()->toPlainText().isEmpty());
 }
 
-QString Figure(std::uint64_t n) {
-    return QLocale(QLocale::English).toString(static_cast<qulonglong>(n));
-}
-
 QStringList Rows(const QListWidget* list) {
     QStringList rows;
     for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
     return rows;
+}
+
+void ClickRow(QListWidget* list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
 }
 
 // The sample's hosts by their TCP and UDP packets (tshark counts the same).
@@ -183,77 +185,68 @@ const std::pair<QString, int> kSampleBusiest[] = {
     {"198.51.100.7", 652},   {"198.51.100.81", 124},
 };
 
-// With a monitor text that matches no host of the capture, or hardly any packet, the
-// window must say so and offer the busiest hosts of the packets not drawn, with their
-// counts; picking one, after the replay (then Enter in Monitor starts again) or during it
-// (it starts again by itself), must draw exactly that host's packets.
+// A monitor text that matches no host, or hardly any packet, is told together with the
+// busiest hosts not drawn; picking one, after the replay (then Enter in Monitor) or during it
+// (it starts again by itself), draws exactly that host's packets up to the end of the file.
 TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
-    struct Case {
-        const char* what;
-        QString monitor;
-        bool duringReplay;
-        int pick;              // index into kSampleBusiest
-        QString why;           // what the message says at the end, or while replaying
-        int drawnOfFirst = 0;  // packets of the first host that were drawn, so not counted
-    };
-    const Case cases[] = {
-        {"none, after the end", "10.9.9.9", false, 1,
-         "Nothing drawn: none of the 4,277 TCP/UDP packets is to or from \"10.9.9.9\""},
-        {"very few, after the end", "162.159.200.1", false, 4,
+    // Monitor, while replaying, the host picked (of kSampleBusiest), what the message says at
+    // the end or while replaying, packets of the first host drawn (so not counted).
+    const std::tuple<QString, bool, int, QString, int> cases[] = {
+        {"10.9.9.9", false, 1,
+         "Nothing drawn: none of the 4,277 TCP/UDP packets is to or from \"10.9.9.9\"", 0},
+        {"162.159.200.1", false, 4,
          "Only 4 of 4,277 TCP/UDP packets are to or from \"162.159.200.1\"", 4},
-        {"none, while replaying", "10.9.9.9", true, 3,
-         "Nothing drawn: no TCP/UDP packet so far is to or from \"10.9.9.9\""},
+        {"10.9.9.9", true, 3, "Nothing drawn: no TCP/UDP packet so far is to or from \"10.9.9.9\"",
+         0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [monitor, duringReplay, pick, why, drawnOfFirst] : cases) {
+        SCOPED_TRACE(why.toStdString());
         frmMain w;
         w.show();
-        w.SetReplaySpeed(c.duringReplay ? 5 : 0);
-        w.txtIP()->setText(c.monitor);
+        w.SetReplaySpeed(duringReplay ? 5 : 0);
+        w.txtIP()->setText(monitor);
         w.cmbInterface()->setEditText(LUMENO_SAMPLE_CAPTURE);
-        QSignalSpy ended(&w, &frmMain::captureEnded);
         w.StartCapture();
         QStringList expected = {"Busiest addresses not drawn:"};
-        for (const auto& [host, n] : kSampleBusiest) {
-            const int drawn = expected.size() == 1 ? c.drawnOfFirst : 0;
-            expected << QString("%1   %2 packets").arg(host, Figure(n - drawn));
-        }
+        for (const auto& [host, n] : kSampleBusiest)
+            expected << QString("%1   %2 packets")
+                            .arg(host, Figure(n - (expected.size() == 1 ? drawnOfFirst : 0)));
         QListWidget* list = w.lstHosts();
-        const auto& [host, packets] = kSampleBusiest[c.pick];
-        if (c.duringReplay) {
-            // The order of the hosts is the order so far: the row is found by its text.
-            ASSERT_TRUE(WaitUntil([&] {
-                return list->isVisible() &&
-                       Rows(list).indexOf(QRegularExpression(host + " .*")) > 0;
-            }));
+        const auto& [host, packets] = kSampleBusiest[pick];
+        // While replaying the hosts are in the order so far: the row is found by its text.
+        const auto row = [&] { return Rows(list).indexOf(QRegularExpression(host + " .*")); };
+        if (duringReplay) {
+            ASSERT_TRUE(WaitUntil([&] { return list->isVisible() && row() > 0; }));
             EXPECT_TRUE(w.IsCapturing());
-            ExpectContains(w.MessageText(), {"Replaying", c.why});
+            ExpectContains(w.MessageText(), {"Replaying", why});
             w.SetReplaySpeed(0);
             list->setFocus();
-            list->setCurrentRow(Rows(list).indexOf(QRegularExpression(host + " .*")));
+            list->setCurrentRow(row());
             QTest::keyClick(list, Qt::Key_Return);
         } else {
-            ASSERT_TRUE(WaitUntil([&] { return ended.count() == 1; }));
+            ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
             EXPECT_EQ(Rows(list), expected);
-            EXPECT_TRUE(list->isVisible());
-            ExpectContains(w.MessageText(), {"End of capture file", c.why});
-            const QRect row = list->visualItemRect(list->item(1 + c.pick));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+            ExpectContains(w.MessageText(), {"End of capture file", why});
+            ClickRow(list, 1 + pick);
             EXPECT_FALSE(w.IsCapturing());
             EXPECT_EQ(w.Start(), QApplication::focusWidget());
             QTest::keyClick(w.txtIP(), Qt::Key_Return);
         }
         EXPECT_EQ(w.txtIP()->text(), host);
         ASSERT_TRUE(w.IsCapturing());
-        ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
+        ASSERT_TRUE(WaitUntil([&] { return Idle(w); }));
         EXPECT_EQ(w.Counts().accepted, std::uint64_t(packets));
-        ExpectContains(w.MessageText(), {Figure(packets) + " drawn."});
+        ExpectContains(w.MessageText(),
+                       {"End of capture file", QString("%1 packets read. %2 drawn.")
+                                                   .arg(w.Capture().Statistics().seen)
+                                                   .arg(Figure(packets))});
+        EXPECT_FALSE(w.MessageText().contains("Replaying"));
         EXPECT_FALSE(Rows(list).contains("Busiest addresses not drawn:"));
     }
 }
 
-// The adapter list knows each adapter's addresses (here the loopback adapter's), and one
-// click in the list of addresses puts one into Monitor without starting anything.
+// The loopback adapter's addresses are offered; a click puts one into Monitor without
+// starting anything, a click on the heading puts nothing there.
 TEST(MainWindow, OffersTheAdaptersOwnAddresses) {
     frmMain w;
     w.show();
@@ -266,52 +259,12 @@ TEST(MainWindow, OffersTheAdaptersOwnAddresses) {
     ExpectContains(w.cmbInterface()->itemData(index, Qt::ToolTipRole).toString(), {"127.0.0.1"});
     QListWidget* list = w.lstHosts();
     ASSERT_TRUE(list->isVisible());
-    const QStringList rows = Rows(list);
-    EXPECT_EQ(rows.value(0), "Addresses of lo:");
-    const int row = rows.indexOf("127.0.0.1");
-    ASSERT_GT(row, 0) << rows.join(' ').toStdString();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(row)).center());
-    EXPECT_EQ(w.txtIP()->text(), "127.0.0.1");
+    const int row = Rows(list).indexOf("127.0.0.1");
+    ASSERT_GT(row, 0) << Rows(list).join(' ').toStdString();
+    ClickRow(list, row);
     EXPECT_FALSE(w.IsCapturing());
-    ExpectContains(w.MessageText(), {"Monitor is now 127.0.0.1"});
-    // The heading puts nothing into Monitor.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    ClickRow(list, 0);
     EXPECT_EQ(w.txtIP()->text(), "127.0.0.1");
-}
-
-// After Stop the message says how many packets were read and drawn, at the end of a file
-// that the file ended, and no longer that capture runs; Enter in Filter starts as well.
-TEST(MainWindow, TheMessageSaysHowCaptureEnded) {
-    for (const bool stop : {true, false}) {
-        SCOPED_TRACE(stop ? "Stop" : "end of file");
-        frmMain w;
-        w.show();
-        w.SetReplaySpeed(stop ? 20 : 0);
-        w.cmbInterface()->setEditText(LUMENO_SAMPLE_CAPTURE);
-        QTest::keyClick(w.txtFilter(), Qt::Key_Return);
-        ASSERT_TRUE(w.IsCapturing());
-        if (stop) {
-            ASSERT_TRUE(WaitUntil([&] { return w.Capture().Statistics().seen >= 1000; }));
-            QTest::mouseClick(w.Stop(), Qt::LeftButton);
-        } else {
-            ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
-        }
-        const QString read = Figure(w.Capture().Statistics().seen);
-        const QString drawn = Figure(w.Counts().accepted) + " drawn.";
-        EXPECT_TRUE(read.contains(','));
-        if (stop) {
-            EXPECT_TRUE(w.MessageText().startsWith("Stopped: " + read + " packets read. " + drawn))
-                << w.MessageText().toStdString();
-        } else {
-            ExpectContains(
-                w.MessageText(),
-                {"End of capture file",
-                 QString("%1 packets read. ").arg(w.Capture().Statistics().seen) + drawn});
-        }
-        EXPECT_FALSE(w.MessageText().contains("Replaying"));
-    }
 }
 
 // The widget Tab moves to from a given one: the main window's own control, not its parts.
@@ -323,40 +276,27 @@ QString TabFrom(frmMain& w, QWidget* from) {
     return now ? now->objectName() : QString("(none)");
 }
 
-// Tab goes through every control the user can see, row by row and the switches column by
-// column, and never to one out of sight; each button has its own Alt letter, and one of
-// them pressed does what a click does.
+// Tab goes through every control in sight, row by row and the switches column by column;
+// each button has its own Alt letter, and one pressed does what a click does.
 TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
     frmMain w;
     QTemporaryDir dir;
     w.SetSnapshotDir(dir.path());
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-
+    ASSERT_TRUE(Active(w));
     QStringList expected = {"txtIP",    "cmbInterface",   "btnBrowse", "txtFilter",   "Start",
                             "btnClear", "chkSaveCapture", "btnColor",  "btnSnapShot", "chkVis_4",
                             "chkVis_0", "chkVis_8",       "chkVis_7",  "chkVis_6",    "chkVis_10",
                             "chkVis_5", "chkVis_2",       "chkVis_9",  "chkVis_1",    "chkVis_3",
                             "chkVis_11"};
-    // The list of addresses is there when the first adapter has some.
+    // The list of addresses is there when the first adapter has some; Pause is out of reach
+    // until a replay runs (see the replay test).
     if (w.lstHosts()->isVisible()) expected << "lstHosts";
-    // Pause is out of reach until a replay runs (see the replay test).
-    expected << "cmbSpeed"
-             << "btnArrange"
-             << "btnAnnotated"
-             << "txtSnapshotDir"
-             << "btnSnapshotDir"
-             << "cmbImageFormat";
+    expected += {"cmbSpeed",       "btnArrange",     "btnAnnotated", "txtSnapshotDir",
+                 "btnSnapshotDir", "cmbImageFormat", "txtIP"};
     QStringList visited = {"txtIP"};
-    QWidget* at = w.txtIP();
-    for (int i = 0; i < expected.size(); ++i) {
-        const QString next = TabFrom(w, at);
-        visited << next;
-        at = w.findChild<QWidget*>(next);
-        if (!at) break;
-    }
-    expected << "txtIP";
+    for (QWidget* at = w.txtIP(); at && visited.size() < expected.size();
+         at = w.findChild<QWidget*>(visited.last()))
+        visited << TabFrom(w, at);
     EXPECT_EQ(visited, expected);
 
     QStringList letters;
@@ -365,9 +305,8 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
             EXPECT_EQ(button->focusPolicy(), Qt::NoFocus) << button->objectName().toStdString();
             continue;
         }
-        const QKeySequence key = button->shortcut();
-        EXPECT_FALSE(key.isEmpty()) << button->objectName().toStdString();
-        letters << key.toString();
+        EXPECT_FALSE(button->shortcut().isEmpty()) << button->objectName().toStdString();
+        letters << button->shortcut().toString();
     }
     // The fields' and switches' letters are the labels' and boxes' own.
     for (QWidget* c : w.findChildren<QWidget*>()) {
@@ -390,22 +329,24 @@ TEST(MainWindow, TheKeyboardReachesEveryVisibleControlAndNothingElse) {
 // Each duration is rounded in the unit it is shown in: just under a boundary reads as the
 // next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
 TEST(ReplayTexts, DurationsAndCaptureClockAsTheAnalystReadsThem) {
-    const std::pair<double, const char*> durations[] = {{-3, "0 s"},
-                                                        {0.25, "0.3 s"},
-                                                        {9.96, "10 s"},
-                                                        {59.6, "1 min"},
-                                                        {185, "3 min 5 s"},
-                                                        {3599.6, "1 h"},
-                                                        {73319, "20 h 22 min"},
-                                                        {86369, "23 h 59 min"},
-                                                        {86370, "1 d"},
-                                                        {187200, "2 d 4 h"},
-                                                        {1e300, "11574074074 d 2 h"}};
+    const std::pair<double, const char*> durations[] = {
+        {-3, "0 s"},
+        {0.25, "0.3 s"},
+        {9.96, "10 s"},
+        {59.6, "1 min"},
+        {185, "3 min 5 s"},
+        {3599.6, "1 h"},
+        {73319, "20 h 22 min"},
+        {86369, "23 h 59 min"},
+        {86370, "1 d"},
+        {187200, "2 d 4 h"},
+        {1e300, "11574074074 d 2 h"},
+    };
     for (const auto& [seconds, text] : durations) EXPECT_EQ(DurationText(seconds), text) << seconds;
     const double local = double(QDateTime(QDate(2013, 5, 7), QTime(14, 3, 22)).toSecsSinceEpoch());
     EXPECT_EQ(CaptureClockText(local + 0.999), "2013-05-07 14:03:22");
-    EXPECT_EQ(CaptureClockText(-1), "(time stamp out of range)");
-    EXPECT_EQ(CaptureClockText(1e18), "(time stamp out of range)");
+    for (const double outside : {-1.0, 1e18})
+        EXPECT_EQ(CaptureClockText(outside), "(time stamp out of range)") << outside;
 }
 
 // At the recorded pace a night in the file (20 TCP packets to and from the monitored host
@@ -423,14 +364,17 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
                           test::Ethernet(test::Ipv4(i % 2 ? out : in))});
     }
     const QString night = QString::fromStdString(test::WriteEthernetFile("night.pcap", frames));
-    const auto seen = [](frmMain& w) { return w.Capture().Statistics().seen; };
+    const auto held = [](frmMain& w) {
+        return std::tuple(w.Capture().Statistics().seen, w.Counts().accepted,
+                          w.prgPosition()->value());
+    };
     const auto pause = [&](frmMain& w) {
         QTest::mouseClick(w.btnPause(), Qt::LeftButton);
         EXPECT_EQ(w.btnPause()->text(), "Res&ume");
-        const auto held = std::tuple(seen(w), w.Counts().accepted, w.prgPosition()->value());
+        const auto before = held(w);
         QTest::qWait(600);  // longer than the rest of the first 20 packets
-        EXPECT_EQ(std::tuple(seen(w), w.Counts().accepted, w.prgPosition()->value()), held);
-        EXPECT_GT(std::get<2>(held), 0);
+        EXPECT_EQ(held(w), before);
+        EXPECT_GT(std::get<2>(before), 0);
         ExpectContains(w.lblPosition()->text(), {"Paused", "Last packet 2013-05-07"});
         PlotSurface& surface = w.Views().Parallel().Surface();
         surface.Line(0, 5, surface.Width(), 5, MakeRgb(200, 0, 0));
@@ -447,32 +391,29 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
         ExpectContains(w.lblPosition()->text(),
                        {"Last packet 2013-05-07 14:03:22", "20 h 22 min of silence skipped"});
     };
-    const std::tuple<const char*, int, std::function<void(frmMain&)>, double, double> cases[] = {
-        {"at the recorded pace", 20, nightTold, 1.2, 1.9},
-        {"paused and resumed", 5, pause, 1.8, 3.5},
-        {"sped up in the night", 20, [](frmMain& w) { w.cmbSpeed()->setCurrentIndex(2); }, 0.15,
-         0.9}};
+    const auto faster = [](frmMain& w) { w.cmbSpeed()->setCurrentIndex(2); };
+    const std::tuple<const char*, std::uint64_t, std::function<void(frmMain&)>, double, double>
+        cases[] = {{"at the recorded pace", 20, nightTold, 1.2, 1.9},
+                   {"paused and resumed", 5, pause, 1.8, 3.5},
+                   {"sped up in the night", 20, faster, 0.15, 0.9}};
     for (const auto& [what, atSeen, act, least, most] : cases) {
         SCOPED_TRACE(what);
         frmMain w;
-        w.show();
-        w.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-        EXPECT_EQ(w.cmbSpeed()->currentText(), "Recorded pace");
+        ASSERT_TRUE(Active(w));
         w.ChooseFile(night);
-        QSignalSpy ended(&w, &frmMain::captureEnded);
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(w.Start(), Qt::LeftButton);
         ASSERT_TRUE(w.IsCapturing() && w.btnPause()->isEnabled() && w.cmbSpeed()->isEnabled());
         EXPECT_EQ(TabFrom(w, w.cmbSpeed()), "btnPause");
-        ASSERT_TRUE(WaitUntil([&] { return seen(w) >= std::uint64_t(atSeen); }));
+        ASSERT_TRUE(WaitUntil([&] { return w.Capture().Statistics().seen >= atSeen; }));
         act(w);
-        ASSERT_TRUE(WaitUntil([&] { return ended.count() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
         EXPECT_GE(clock.elapsed(), least * 1000);
         EXPECT_LE(clock.elapsed(), most * 1000);
-        const auto figures = std::tuple(seen(w), w.Counts().incomingTCP, w.Counts().outgoingTCP);
-        EXPECT_EQ(figures, std::tuple(40u, 20u, 20u));
+        const CaptureCounts& c = w.Counts();
+        EXPECT_EQ(std::tuple(w.Capture().Statistics().seen, c.incomingTCP, c.outgoingTCP),
+                  std::tuple(40u, 20u, 20u));
         EXPECT_EQ(w.prgPosition()->value(), w.prgPosition()->maximum());
         EXPECT_FALSE(w.btnPause()->isEnabled());
         ExpectContains(w.lblPosition()->text(), {"Last packet 2013-05-08 10:25:22"});
@@ -493,8 +434,7 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
     EXPECT_TRUE(w.cmbSpeed()->isEnabled());
 }
 
-// A factor from the command line that the choice does not offer becomes an entry of its
-// own, in order, once.
+// A factor the choice does not offer becomes an entry of its own, in order, once.
 TEST(MainWindow, TheSpeedChoiceShowsAnyFactorAsked) {
     const std::tuple<double, QString> cases[] = {
         {0, "As fast as possible|Recorded pace,×10,×100,As fast as possible"},
@@ -508,7 +448,6 @@ TEST(MainWindow, TheSpeedChoiceShowsAnyFactorAsked) {
         QStringList texts;
         for (int i = 0; i < w.cmbSpeed()->count(); ++i) texts << w.cmbSpeed()->itemText(i);
         EXPECT_EQ(w.cmbSpeed()->currentText() + "|" + texts.join(','), expected);
-        EXPECT_EQ(w.ReplaySpeed(), factor);
     }
 }
 

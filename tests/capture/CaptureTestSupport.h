@@ -10,11 +10,13 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/CaptureCtrl.h"
 #include "capture/Frames.h"
 #include "capture/Intake.h"
+#include "views/WindowKit.h"
 
 namespace lumeno::test {
 
@@ -70,6 +72,13 @@ std::string WriteEthernetFile(const std::string& name, const std::vector<TimedFr
 // A capture file of the given link type holding `count` all-zero frames of `size` bytes,
 // written by hand: libpcap refuses to write link types it has no name for.
 void WriteLinkTypeFile(const QString& path, std::uint32_t linkType, int count, int size = 60);
+
+// While it lives, running images go to a fresh folder and nowhere is told of them.
+struct RunningImagesHere {
+    QTemporaryDir dir;
+    ImageContext saved = std::exchange(RunningImageContext(), {dir.path(), {}});
+    ~RunningImagesHere() { RunningImageContext() = saved; }
+};
 
 // A Unix socket bound at path: a name in the file system that is no regular file.
 int UnixSocket(const QString& path);

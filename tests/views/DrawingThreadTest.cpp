@@ -4,11 +4,13 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
+#include <array>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "capture/CaptureTestSupport.h"
 #include "packet/Colors.h"
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
@@ -40,19 +42,19 @@ struct Six {
     }
 };
 
+// A record and the storage its fields point into.
 struct Record {
     std::string sourceIP, dstIP;
     std::int32_t sourcePort, dstPort;
-    Rgb color;
+    Rgb color = kDefaultIncomingTCP;
     const char* type = "incomingTCP";
     std::vector<std::uint8_t> bytes = {};
     std::int16_t packetLen = 0;
 };
 
-// Runs of one flow in both directions, scattered packets, and texts that are no address
-// (one too long to hand over, drawn on this thread in its turn); one flow in five over IPv6; in the
-// middle third only packets unlike the one before, which leave the drawing thread behind. Bytes up
-// to more than a record carries over, and lengths that may claim more than the bytes.
+// Runs of one flow, texts that are no address (one too long to hand over, drawn here in its
+// turn); one flow in five over IPv6, some with the longest text there is; in the middle third
+// only packets unlike the one before. Bytes beyond what a record carries, lengths beyond them.
 std::vector<Record> Stream(int n) {
     std::mt19937 rng(5);
     const Rgb colors[4] = {kDefaultIncomingTCP, kDefaultOutgoingTCP, kDefaultIncomingUDP,
@@ -62,15 +64,13 @@ std::vector<Record> Stream(int n) {
     std::vector<Record> out;
     while (static_cast<int>(out.size()) < n) {
         const bool scattered = out.size() >= n / 3u && out.size() < 2u * n / 3u;
-        // One flow in five over IPv6, some with the longest address text there is.
         const int v6 = rng() % 10;
         const std::string source = v6 == 0   ? "2001:db8:" + octet() + "::" + octet()
                                    : v6 == 1 ? "ffff:ffff:ffff:ffff:ffff:ffff:ffff:" + octet()
                                              : octet() + "." + octet() + ".7." + octet();
         const Record flow{source,
-                          v6 < 2 ? "2001:db8:1::" + std::to_string(rng() % 4)
-                                 : "192.168.1." + std::to_string(rng() % 4),
-                          int(rng() % 65536), int(rng() % 65536), colors[0]};
+                          (v6 < 2 ? "2001:db8:1::" : "192.168.1.") + std::to_string(rng() % 4),
+                          int(rng() % 65536), int(rng() % 65536)};
         for (int k = scattered ? 0 : int(rng() % 20); k >= 0; --k) {
             Record& r = out.emplace_back(flow);
             r.color = colors[rng() % 4];
@@ -79,33 +79,24 @@ std::vector<Record> Stream(int n) {
             for (std::uint8_t& b : r.bytes) b = static_cast<std::uint8_t>(rng());
             r.packetLen = static_cast<std::int16_t>(r.bytes.size() + rng() % 2 * (rng() % 1600));
         }
-        if (scattered) continue;
-        if (rng() % 50 == 0) out.push_back({"10.1.2", "192.168.1.1", 1, 2, colors[0]});
-        if (rng() % 50 == 0) out.push_back({"010.000.000.001.000", "192.168.1.2", 3, 4, colors[1]});
-        if (rng() % 50 == 0) {
-            out.push_back(
-                {"0010.0000.0000.0001.0000.0000.0000.0000.1", "2001:db8:1::2", 3, 4, colors[2]});
+        for (const char* bad :
+             {"10.1.2", "010.000.000.001.000", "0010.0000.0000.0001.0000.0000.0000.0000.1"}) {
+            if (!scattered && rng() % 50 == 0) out.push_back({bad, "192.168.1.1", 1, 2});
         }
     }
     return out;
 }
 
-// Guards the drawing thread: it must leave every picture exactly as drawing on one thread
-// does, through runs longer than its queue, window size changes and box texts set between
-// batches, while views change hands between the threads (long batches leave the drawing
-// thread behind, short ones let it catch up), while all the work comes back to this thread
-// and goes over again in the middle of batches, and while the rainfall saves running images
-// now and then (drawn on this thread then) with just as many saved.
+// Guards the drawing thread: every picture exactly as on one thread, through runs longer than
+// its queue, size and box text changes between batches, views changing hands (long batches
+// leave it behind, short ones let it catch up), the work taken back and handed over again
+// mid-batch, and running images saved now and then, just as many.
 TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ImageContext& context = RunningImageContext();
-    const ImageContext saved = context;
-    context.directory = dir.path();
+    const test::RunningImagesHere images;
     Six one, two;
     DrawingThread direct, threaded;
     threaded.SetThreaded(true);
-    ASSERT_TRUE(threaded.Threaded());
+    ASSERT_TRUE(threaded.Threaded());  // else the test would compare one thread with itself
     for (Six* six : {&one, &two}) {
         six->custom.Text1(0)->setText("192.168.1.1");
         six->custom.Text1(3)->setText("192.168.1.2");
@@ -125,9 +116,8 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
             const DrawingThread::Fields fields{r.sourceIP, r.sourcePort, r.dstIP, r.dstPort,
                                                r.type,     r.color,      r.bytes, r.packetLen};
             // Ticked and cleared in the middle of batches, as well as between them.
-            if (at % 6000 == 4000) {
+            if (at % 6000 == 4000)
                 for (Six* six : {&one, &two}) six->bitData.chkSnapshots()->toggle();
-            }
             if (at % 9000 == 2000) threaded.SetTakenBack(true);
             if (at % 9000 == 5000) {
                 EXPECT_FALSE(threaded.Sharing());
@@ -152,24 +142,16 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     EXPECT_GT(one.bitData.snapshotCount(), 1);
     EXPECT_EQ(one.bitData.snapshotCount(), two.bitData.snapshotCount());
     threaded.SetThreaded(false);
-    context = saved;
 }
 
 // The hand-over judged from what stretches of work cost: wall time per CPU second of work
 // while shared and while drawing alone, phase by phase (a core busy elsewhere, then free).
 TEST(DrawingThread, WorkComesBackWhileSharingDoesNotGainAndGoesOverWhenItDoes) {
-    struct Phase {
-        double until;          // seconds
-        double shared, alone;  // wall per CPU second of work in either state
-    };
-    struct Case {
-        const char* name;
-        std::vector<Phase> phases;
-        int takeBacks;                   // how often the work came back
-        double leastShared, mostShared;  // fraction of the time shared
-        bool sharedAtEnd;
-    };
-    const Case cases[] = {
+    // Each phase: until when (s), then wall time per CPU second of work shared and alone.
+    using Phases = std::vector<std::array<double, 3>>;
+    // The phases, how often the work came back, the least and most fraction of the time
+    // shared, and whether shared at the end.
+    const std::tuple<const char*, Phases, int, double, double, bool> cases[] = {
         {"quiet machine", {{20, 0.55, 1.0}}, 0, 1.0, 1.0, true},
         // Retries after 0.2, 0.4, ... 3.2 s, then every 3.2 s: 10 in 20 s, a few ms each.
         {"a core busy all along", {{20, 1.1, 1.0}}, 10, 0.0, 0.02, false},
@@ -178,35 +160,30 @@ TEST(DrawingThread, WorkComesBackWhileSharingDoesNotGainAndGoesOverWhenItDoes) {
         {"busy, then free", {{5, 1.1, 1.0}, {20, 0.55, 1.0}}, 5, 0.6, 0.8, true},
         // Shared again at the first retry after the core is free; busy again, retried after
         // 0.2 s again, not after the longest interval seen before (6 take-backs, not 3).
-        {"free, busy, free, busy",
-         {{1, 0.55, 1}, {9, 1.1, 1}, {13, 0.55, 1}, {20, 1.1, 1}},
-         12,
-         0.15,
-         0.25,
-         false},
+        {"busy twice", {{1, .55, 1}, {9, 1.1, 1}, {13, .55, 1}, {20, 1.1, 1}}, 12, .15, .25, false},
         // A loaded machine where one thread gets only 2/3 of a core: sharing still gains.
         {"everything slower", {{20, 1.2, 1.5}}, 1, 0.98, 1.0, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, phases, backs, least, most, sharedAtEnd] : cases) {
+        SCOPED_TRACE(name);
         HandOver handOver;
         const double stretch = 0.004;  // a batch
         double now = 0, shared = 0;
         int takeBacks = 0;
         std::size_t phase = 0;
-        for (int i = 0; now < c.phases.back().until; ++i) {
-            while (now >= c.phases[phase].until) ++phase;
+        for (int i = 0; now < phases.back()[0]; ++i) {
+            while (now >= phases[phase][0]) ++phase;
             const bool wasShared = handOver.Shared();
-            const double ratio = wasShared ? c.phases[phase].shared : c.phases[phase].alone;
+            const double ratio = phases[phase][wasShared ? 1 : 2];
             now = (i + 1) * stretch;
             if (wasShared) shared += stretch;
             if (handOver.Add({stretch, stretch / ratio}, now) && wasShared) ++takeBacks;
             EXPECT_LE(handOver.Retry(), HandOver::kLastRetry);
         }
-        EXPECT_EQ(takeBacks, c.takeBacks);
-        EXPECT_GE(shared / now, c.leastShared - 1e-9);
-        EXPECT_LE(shared / now, c.mostShared + 1e-9);
-        EXPECT_EQ(handOver.Shared(), c.sharedAtEnd);
+        EXPECT_EQ(takeBacks, backs);
+        EXPECT_GE(shared / now, least - 1e-9);
+        EXPECT_LE(shared / now, most + 1e-9);
+        EXPECT_EQ(handOver.Shared(), sharedAtEnd);
     }
 }
 

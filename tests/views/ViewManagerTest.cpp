@@ -2,25 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "capture/CaptureTestSupport.h"
 #include "packet/Colors.h"
 
 namespace lumeno {
 namespace {
 
 struct Switches {
-    std::vector<std::unique_ptr<QCheckBox>> owned;
+    std::array<QCheckBox, kSwitchCount> owned;
     std::array<QCheckBox*, kSwitchCount> boxes{};
     Switches() {
-        for (QCheckBox*& box : boxes) {
-            owned.push_back(std::make_unique<QCheckBox>());
-            box = owned.back().get();
-            box->setTristate(true);
-        }
+        for (int i = 0; i < kSwitchCount; ++i) (boxes[i] = &owned[i])->setTristate(true);
     }
 };
 
@@ -39,10 +35,6 @@ bool MiddleDrawn(const PlotSurface& s) {
 TEST(ViewManager, EveryViewSeesARecordInItsFixedTurn) {
     for (const bool threaded : {false, true}) {
         SCOPED_TRACE(threaded ? "drawing thread" : "one thread");
-        QTemporaryDir dir;
-        ASSERT_TRUE(dir.isValid());
-        ImageContext& context = RunningImageContext();
-        const ImageContext saved = context;
         Switches switches;
         ViewManager m(switches.boxes);
         m.SetDrawingThread(threaded);
@@ -52,49 +44,32 @@ TEST(ViewManager, EveryViewSeesARecordInItsFixedTurn) {
             w->Surface().Resize(w->Surface().Width(), kRows);
             w->chkSnapshots()->setChecked(true);
         }
-        visTxtBody& body = m.TxtBody();
-        visTxt& header = m.Txt();
         PlotSurface& timeSequence = m.TimeSequence().Surface();
-        PlotSurface& port = m.Parallel().Surface();
-        struct Seen {
-            bool water;
-            std::string body;
-            std::size_t headerLength;
-            bool timeDrawn, portDrawn;
-        };
+        // At each message: whether it is the waterfall's, the body's hex text, the header
+        // log's length, whether the time and port views had drawn (seen only on one thread).
+        using Seen = std::tuple<bool, std::string, std::size_t, bool, bool>;
+        const test::RunningImagesHere images;
         std::vector<Seen> seen;
-        context.directory = dir.path();
-        context.showStatus = [&](const QString& message) {
-            seen.push_back(
-                {message.contains("_runningwater"), body.HexText(), header.LogText().size(),
-                 // Looked at only where no other thread draws.
-                 !threaded && timeSequence.PixelAt(kRows - 1, 1) != timeSequence.Background(),
-                 !threaded && MiddleDrawn(port)});
+        RunningImageContext().showStatus = [&](const QString& message) {
+            seen.emplace_back(
+                message.contains("_runningwater"), m.TxtBody().HexText(), m.Txt().LogText().size(),
+                !threaded && timeSequence.PixelAt(kRows - 1, 1) != timeSequence.Background(),
+                !threaded && MiddleDrawn(m.Parallel().Surface()));
         };
-        currentColor = kDefaultIncomingTCP;  // as the intake sets it
         std::size_t headerBefore = 0;
         for (int i = 0; i < kRows; ++i) {
             const std::uint8_t bytes[] = {static_cast<std::uint8_t>(0xA0 + i)};
-            headerBefore = header.LogText().size();
+            headerBefore = m.Txt().LogText().size();
             // A line through the middle of the port plot only from the last record.
-            const std::int32_t sourcePort = i + 1 == kRows ? 32768 : 1;
+            const std::int32_t port = i + 1 == kRows ? 32768 : 1;
             // In the class's colour, as the intake sets it: the colour left from start-up
             // is the background's, which would leave no line to see.
             SetPacketColor("incomingTCP");
-            m.PlotPacket({"", "10.0.0.1", sourcePort, "", "192.168.1.2", i + 1 == kRows ? 32768 : 1,
-                          "incomingTCP", 1, bytes});
+            m.PlotPacket({"", "10.0.0.1", port, "", "192.168.1.2", port, "incomingTCP", 1, bytes});
         }
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_TRUE(seen[0].water);
-        EXPECT_FALSE(seen[1].water);
-        EXPECT_EQ(seen[0].body, "A2 ");
-        EXPECT_EQ(seen[1].body, "A3 ");
-        EXPECT_EQ(seen[0].headerLength, headerBefore);
-        EXPECT_EQ(seen[1].headerLength, headerBefore);
-        EXPECT_GT(header.LogText().size(), headerBefore);
-        EXPECT_EQ(seen[0].timeDrawn, !threaded);
-        EXPECT_EQ(seen[0].portDrawn, !threaded);
-        context = saved;
+        EXPECT_EQ(seen, (std::vector<Seen>{{true, "A2 ", headerBefore, !threaded, !threaded},
+                                           {false, "A3 ", headerBefore, !threaded, !threaded}}));
+        EXPECT_GT(m.Txt().LogText().size(), headerBefore);
     }
 }
 
