@@ -107,10 +107,8 @@ void HelperSource::Stop() {
 }
 
 void HelperSource::EndProcess() {
-    if (!process_) return;
-    QProcess* process = process_;
-    process_ = nullptr;
-    process->disconnect(this);
+    QProcess* process = TakeProcess(process_);
+    if (!process) return;
     // Closing its input asks the helper to finish; it answers with its last figures.
     process->closeWriteChannel();
     // Not from inside a packet event: that may run within the process's own signal.
@@ -121,10 +119,7 @@ void HelperSource::EndProcess() {
     if (process->state() != QProcess::NotRunning) process->kill();
     process->setReadChannel(QProcess::StandardError);
     while (process->canReadLine()) TakeLine(process->readLine(kMaxHelperLine).trimmed());
-    // This may run inside one of the process's own signals: let the event loop delete it.
-    process->setParent(nullptr);
-    connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    if (process->state() == QProcess::NotRunning) process->deleteLater();
+    LetGo(process);
 }
 
 bool HelperSource::TakeLine(const QByteArray& line) {

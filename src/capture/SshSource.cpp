@@ -190,10 +190,8 @@ void SshSource::OnEnd(bool damagedTail) {
 }
 
 void SshSource::EndProcess() {
-    if (!process_) return;
-    QProcess* process = process_;
-    process_ = nullptr;
-    process->disconnect(this);
+    QProcess* process = TakeProcess(process_);
+    if (!process) return;
     // Closing ssh's input ends the remote tcpdump, which then says its last figures.
     process->closeWriteChannel();
     if (!Pumping() && process->state() != QProcess::NotRunning) {
@@ -207,9 +205,7 @@ void SshSource::EndProcess() {
     line_ += process->readAllStandardError();
     for (const QByteArray& line : line_.split('\n')) TakeLine(line);
     line_.clear();
-    process->setParent(nullptr);
-    connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    if (process->state() == QProcess::NotRunning) process->deleteLater();
+    LetGo(process);
 }
 
 }  // namespace lumeno

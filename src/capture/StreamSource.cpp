@@ -191,4 +191,17 @@ void StreamSource::Drain() {
     }
 }
 
+QProcess* StreamSource::TakeProcess(QProcess*& process) {
+    QProcess* taken = process;
+    process = nullptr;
+    if (taken) taken->disconnect(this);
+    return taken;
+}
+
+void StreamSource::LetGo(QProcess* process) {
+    process->setParent(nullptr);
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    if (process->state() == QProcess::NotRunning) process->deleteLater();
+}
+
 }  // namespace lumeno

@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 
+#include <QProcess>
 #include <QTimer>
 #include <cstdint>
 #include <string>
@@ -55,6 +56,12 @@ class StreamSource : public CaptureSource {
     // A capture filter applied here, for streams whose writer applied none.
     void SetLocalFilter(std::string filter) { filter_ = std::move(filter); }
     std::uint64_t Delivered() const { return delivered_; }
+    // Takes a child process from its member before ending it: none of its signals reach
+    // this source any more, and a second call finds nothing to end.
+    QProcess* TakeProcess(QProcess*& process);
+    // Lets an ended or killed child process go: the event loop deletes it, since this may
+    // run inside one of its own signals.
+    static void LetGo(QProcess* process);
 
     PcapStreamReader reader_;
 
