@@ -40,6 +40,20 @@ bool IsVlanTag(std::uint16_t etherType) {
 }
 
 // Decodes the IPv4 header at offset and its TCP or UDP ports.
+// The ports of a TCP or UDP header at offset, with the protocol; nothing is set when the
+// capture ends before them.
+bool TakePorts(const ByteReader& datagram, std::size_t offset, std::uint8_t protocol,
+               DecodedPacket& out) {
+    std::uint16_t sourcePort = 0, destinationPort = 0;
+    if (!datagram.u16be(offset, sourcePort) || !datagram.u16be(offset + 2, destinationPort)) {
+        return false;
+    }
+    out.protocolKind = protocol == kIpTCP ? kProtocolTCP : kProtocolUDP;
+    out.sourcePort = sourcePort;
+    out.destinationPort = destinationPort;
+    return true;
+}
+
 void DecodeIPv4(const ByteReader& frame, std::size_t offset, DecodedPacket& out) {
     std::uint8_t versionIhl = 0;
     if (!frame.u8(offset, versionIhl) || (versionIhl >> 4) != 4) return;
@@ -66,17 +80,9 @@ void DecodeIPv4(const ByteReader& frame, std::size_t offset, DecodedPacket& out)
         if (totalLen < headerLen) return;
         datagram = frame.prefix(offset + totalLen);
     }
-    std::uint16_t sourcePort = 0, destinationPort = 0;
-    if (!datagram.u16be(offset + headerLen, sourcePort) ||
-        !datagram.u16be(offset + headerLen + 2, destinationPort)) {
-        return;
-    }
-
-    out.protocolKind = protocol == kIpTCP ? kProtocolTCP : kProtocolUDP;
+    if (!TakePorts(datagram, offset + headerLen, protocol, out)) return;
     FormatIPv4(source, out.sourceIP);
     FormatIPv4(destination, out.destinationIP);
-    out.sourcePort = sourcePort;
-    out.destinationPort = destinationPort;
 }
 
 // Headers whose length is their second byte in 8-byte units, not counting the first 8.
@@ -133,14 +139,9 @@ void DecodeIPv6(const ByteReader& frame, std::size_t offset, DecodedPacket& out)
         }
         next = following;
     }
-    std::uint16_t sourcePort = 0, destinationPort = 0;
-    if (!datagram.u16be(at, sourcePort) || !datagram.u16be(at + 2, destinationPort)) return;
-
-    out.protocolKind = next == kIpTCP ? kProtocolTCP : kProtocolUDP;
+    if (!TakePorts(datagram, at, next, out)) return;
     FormatIPv6(source.first<16>(), out.sourceIP);
     FormatIPv6(destination.first<16>(), out.destinationIP);
-    out.sourcePort = sourcePort;
-    out.destinationPort = destinationPort;
 }
 
 // Raw IP: the version nibble says which.

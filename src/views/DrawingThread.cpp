@@ -120,8 +120,9 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         return;
     }
     if (adaptive_ && !stretch_) StartStretch();
-    if (!handOver_.Shared() || !RecordRing::Fits(f)) {
-        // Texts no address can be are drawn here, in their turn.
+    const int type = handOver_.Shared() ? RecordRing::SlotType(f) : -1;
+    if (type < 0) {
+        // Not shared, or texts no address can be: drawn here, in their turn.
         Drain();
         Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
@@ -133,7 +134,7 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         rowsThere_ = rowsThere;
     }
     while (ring_.Full()) Drain();
-    ring_.Push(f, numbers, rowsThere);
+    ring_.Push(f, type, numbers, rowsThere);
     const int here = DrawingShare::ViewsHere(steps);
     Draw(views_, f, numbers, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere,
          false);

@@ -28,9 +28,9 @@ inline void Pause() {
 
 RecordRing::RecordRing() : ring_(std::make_unique<Entry[]>(kSize)) {}
 
-bool RecordRing::Fits(const DrawFields& f) {
+int RecordRing::SlotType(const DrawFields& f) {
     const std::size_t room = std::tuple_size_v<decltype(Entry::sourceIP)>;
-    return f.sourceIP.size() <= room && f.dstIP.size() <= room && TypeNumber(f.transportType) >= 0;
+    return f.sourceIP.size() <= room && f.dstIP.size() <= room ? TypeNumber(f.transportType) : -1;
 }
 
 bool RecordRing::Full() {
@@ -39,13 +39,13 @@ bool RecordRing::Full() {
     return written_ - seenTail_ >= kSize;
 }
 
-void RecordRing::Push(const DrawFields& f, const AddressNumbers& numbers, bool rows) {
+void RecordRing::Push(const DrawFields& f, int type, const AddressNumbers& numbers, bool rows) {
     Entry& e = ring_[written_ & (kSize - 1)];
     std::copy(f.sourceIP.begin(), f.sourceIP.end(), e.sourceIP.begin());
     std::copy(f.dstIP.begin(), f.dstIP.end(), e.dstIP.begin());
     e.sourceLength = static_cast<std::uint8_t>(f.sourceIP.size());
     e.dstLength = static_cast<std::uint8_t>(f.dstIP.size());
-    e.type = static_cast<std::uint8_t>(TypeNumber(f.transportType));
+    e.type = static_cast<std::uint8_t>(type);
     e.sourcePort = f.sourcePort;
     e.dstPort = f.dstPort;
     e.sourceKnown = numbers.source.has_value();

@@ -44,15 +44,16 @@ class RecordRing {
 
     RecordRing();
 
-    // Whether the record's texts fit a slot: addresses of up to 39 characters (those that do
-    // not are no address) and one of the four class texts.
-    static bool Fits(const DrawFields& f);
+    // The slot's number for the record's class when its texts fit a slot (addresses of up
+    // to 39 characters, those that do not are no address, and one of the four class texts);
+    // -1 when they do not.
+    static int SlotType(const DrawFields& f);
 
     // Writer side.
     // Whether there is no room for another record until the reader takes some.
     bool Full();
-    // Copies f (fitting) into the next slot, with its first bytes when rows is set.
-    void Push(const DrawFields& f, const AddressNumbers& numbers, bool rows);
+    // Copies f (of SlotType type) into the next slot, with its first bytes when rows is set.
+    void Push(const DrawFields& f, int type, const AddressNumbers& numbers, bool rows);
     // Makes the records pushed so far visible to the reader, and wakes it.
     void Publish();
     // Hands over everything and waits until the reader has taken it all; returns how many
