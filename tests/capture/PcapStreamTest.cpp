@@ -57,30 +57,6 @@ TEST(PcapStream, PiecesOfAnySizeGiveTheSameFrames) {
     }
 }
 
-// What no capture could hold ends the stream as damaged, with a reason, for good.
-TEST(PcapStream, WhatNoCaptureCouldHoldEndsTheStreamAsDamaged) {
-    const Bytes good = Stream();
-    const std::tuple<const char*, std::size_t, Bytes> cases[] = {
-        {"not a pcap header", 0, {'G', 'E', 'T', ' '}},
-        {"version 3", 4, {3, 0}},
-        {"a record of 4 GiB", 24 + 8, {0xFF, 0xFF, 0xFF, 0xFF}},
-        {"a record just above the largest snap length", 24 + 8, {0x01, 0x00, 0x04, 0x00}},
-        {"microseconds beyond a second", 24 + 4, {0x40, 0x42, 0x0F, 0x00}},
-    };
-    for (const auto& [what, offset, patch] : cases) {
-        Bytes bad = good;
-        std::copy(patch.begin(), patch.end(), bad.begin() + offset);
-        PcapStreamReader reader;
-        reader.Append(bad);
-        std::vector<Bytes> got;
-        EXPECT_EQ(Drain(reader, got), Status::kDamaged) << what;
-        EXPECT_FALSE(reader.Error().empty()) << what;
-        reader.Append(good);  // more bytes do not revive it
-        EXPECT_EQ(Drain(reader, got), Status::kDamaged) << what;
-        EXPECT_TRUE(got.empty()) << what;
-    }
-}
-
 // Every real pcapng capture, fed in pieces of a few sizes, gives the frames, time stamps
 // and link type that libpcap reads from the file; a file libpcap refuses is not read whole.
 TEST(PcapStream, PcapngStreamsGiveWhatLibpcapReadsFromTheFile) {
@@ -136,8 +112,15 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
-// A pcapng block that no capture writes ends the stream as damaged, with the reason.
-TEST(PcapStream, PcapngBlocksNoCaptureWritesEndTheStream) {
+// What no capture could hold (pcap or pcapng) ends the stream as damaged, with the reason,
+// for good.
+TEST(PcapStream, WhatNoCaptureCouldHoldEndsTheStreamAsDamaged) {
+    const Bytes pcap = Stream();
+    const auto patched = [&](std::size_t offset, const Bytes& patch) {
+        Bytes bad = pcap;
+        std::copy(patch.begin(), patch.end(), bad.begin() + std::ptrdiff_t(offset));
+        return bad;
+    };
     auto put = [](Bytes& b, std::uint32_t v, int n) {
         for (int i = 0; i < n; ++i) b.push_back(std::uint8_t(v >> (8 * i)));  // little-endian
     };
@@ -170,13 +153,17 @@ TEST(PcapStream, PcapngBlocksNoCaptureWritesEndTheStream) {
     Bytes badClock = idbBody;
     for (std::uint8_t v : {9, 0, 1, 0, 30, 0, 0, 0}) badClock.push_back(v);  // if_tsresol 10^-30
     const std::pair<const char*, Bytes> cases[] = {
+        {"does not begin with a pcap", patched(0, {'G', 'E', 'T', ' '})},
+        {"version is not 2", patched(4, {3, 0})},
+        {"claims 4294967295 bytes", patched(24 + 8, {0xFF, 0xFF, 0xFF, 0xFF})},
+        {"claims 262145 bytes", patched(24 + 8, {0x01, 0x00, 0x04, 0x00})},
+        {"time stamp", patched(24 + 4, {0x40, 0x42, 0x0F, 0x00})},  // microseconds past a second
         {"byte-order magic", block(0x0A0D0D0A, badMagic)},
         {"version",
          block(0x0A0D0D0A, {0x4D, 0x3C, 0x2B, 0x1A, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
         {"claims", good + block(1, idbBody, 2, 2)},  // not a multiple of four
         {"claims", good + block(1, idbBody, 1 << 24, 1 << 24)},
         {"two lengths differ", good + block(1, idbBody, 0, 4)},
-        {"not described", good + block(6, epbBody(0, 4, 4))},
         {"not described", good + block(1, idbBody) + block(6, epbBody(1, 4, 4))},
         {"runs past its block", good + block(1, idbBody) + block(6, epbBody(0, 9, 8))},
         {"clock", good + block(1, badClock)},
@@ -187,6 +174,8 @@ TEST(PcapStream, PcapngBlocksNoCaptureWritesEndTheStream) {
         std::vector<Bytes> got;
         EXPECT_EQ(Drain(reader, got), Status::kDamaged) << why;
         EXPECT_NE(reader.Error().find(why), std::string::npos) << why << ": " << reader.Error();
+        reader.Append(pcap);  // more bytes do not revive it
+        EXPECT_EQ(Drain(reader, got), Status::kDamaged) << why;
         EXPECT_TRUE(got.empty()) << why;
     }
     // The same blocks made right give the frame, its time and its link type.
