@@ -60,9 +60,6 @@ TEST(CaptureFiles, CountsAndRecordsAgreeWithTshark) {
             {"dns-badvers.pcap", "172.30.42.67", "", 4, 4,  // Ethernet
              "outgoingUDP a0:21:b7:ac:48:7c 192.5.5.241:53 -> 8c:85:90:8d:92:57 "
              "172.30.42.67:64888 length 82, 82 bytes"},
-            {"dns-badvers.pcap", "172.30.42.67", "udp src port 53", 2, 2,
-             "incomingUDP a0:21:b7:ac:48:7c 192.5.5.241:53 -> 8c:85:90:8d:92:57 "
-             "172.30.42.67:64888 length 70, 70 bytes"},
             {"tcp-handshake-nano.pcap", "131.155.215.69", "", 3, 3,  // Linux cooked, nanoseconds
              "outgoingTCP  137.116.81.94:80 ->  131.155.215.69:46656 length 76, 76 bytes"},
             {"dns-badcookie.pcap", "127.0.0.1", "", 4, 4,  // BSD loopback
@@ -71,12 +68,8 @@ TEST(CaptureFiles, CountsAndRecordsAgreeWithTshark) {
              "outgoingUDP  9.9.9.9:53 ->  192.168.1.100:12345 length 57, 57 bytes"},
             {"LINKTYPE_RAW_ipv4.pcap", "192.168.1.100", "", 1, 1,
              "outgoingUDP  9.9.9.9:53 ->  192.168.1.100:12345 length 57, 57 bytes"},
-            {"babel.pcap", "ff02::1:6", "", 25, 24,  // Linux cooked, IPv6 only
-             "incomingUDP  fe80::68d3:1235:d068:1f9e:6697 ->  ff02::1:6:6697 length 76, 76 bytes"},
             {"quic_handshake.pcap", "::1", "udp dst port 443", 9, 9,  // BSD loopback, AF_INET6 30
              "incomingUDP  ::1:50606 ->  ::1:443 length 1252, 1252 bytes"},
-            {"LINKTYPE_IPV6.pcap", "2001:db8:", "", 1, 1,
-             "outgoingUDP  2620:fe::9:53 ->  2001:db8::1:12345 length 77, 77 bytes"},
         };
     for (const auto& [file, monitor, filter, frames, tcpUdp, first] : cases) {
         const test::FileRun run =

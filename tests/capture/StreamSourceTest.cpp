@@ -103,7 +103,6 @@ TEST(StreamSources, PcapOverIpAndPipesGiveTheFilesRecordsOrFailClearly) {
         {Peer::kPipe, sample, "", &file, {"End of the pcap stream from the pipe", "4325"}},
         {Peer::kTcp, sample, "udp", &udp, {"closed the connection"}},
         {Peer::kTcp, garbage, "", nullptr, notPcap},
-        {Peer::kPipe, garbage, "", nullptr, notPcap},
         {Peer::kTcp, {}, "", nullptr, {"without sending a pcap header"}},
         {Peer::kTcp, cut, "", nullptr, {"in the middle of a packet"}},
     };
