@@ -21,8 +21,8 @@ Counted Names(const std::vector<HostTally::Host>& hosts) {
 // While no set overflows, every address keeps its own exact count: texts that differ only
 // in their last character or in length are different hosts, an empty address is
 // nobody, equal counts go in the order of the text, and only the first 48 characters of an
-// over-long text are told apart.
-TEST(HostTally, CountsEveryAddressExactlyWhileThereIsRoom) {
+// over-long text are told apart. The tallies of several runs add up.
+TEST(HostTally, CountsEveryAddressExactlyWhileThereIsRoomAndTalliesAddUp) {
     const std::string long1 = std::string(48, 'a') + "1";
     const std::string long2 = std::string(48, 'a') + "2";
     struct Case {
@@ -45,6 +45,7 @@ TEST(HostTally, CountsEveryAddressExactlyWhileThereIsRoom) {
          13},
         {"over-long", {{long1, 1}, {long2, 1}}, 5, {{std::string(48, 'a'), 2}}, 2},
     };
+    HostTally all;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         HostTally tally;
@@ -55,7 +56,12 @@ TEST(HostTally, CountsEveryAddressExactlyWhileThereIsRoom) {
         EXPECT_EQ(Names(busiest), c.expected);
         for (const HostTally::Host& h : busiest) EXPECT_TRUE(h.exact) << h.address;
         EXPECT_EQ(tally.Total(), c.total);
+        all.Add(tally);
+        all.Add(tally);
     }
+    EXPECT_EQ(Names(all.Busiest(3)),
+              (Counted{{"192.0.2.1", 14}, {"10.0.0.100", 10}, {"10.0.0.1", 8}}));
+    EXPECT_EQ(all.Total(), 52u);
 }
 
 // A flood of addresses seen once each (a scan, or a busy link) must not push out the hosts
@@ -101,18 +107,6 @@ TEST(HostTally, BusyHostsOutlastAFloodOfOneTimeAddresses) {
         }
         EXPECT_EQ(tally.Total(), kFlood + 15000u);
     }
-}
-
-// The hosts of several runs add up.
-TEST(HostTally, TalliesAddUp) {
-    HostTally a, b;
-    for (int i = 0; i < 3; ++i) a.Count("192.168.1.101");
-    a.Count("10.0.0.1");
-    for (int i = 0; i < 4; ++i) b.Count("10.0.0.1");
-    b.Count("::1");
-    a.Add(b);
-    EXPECT_EQ(Names(a.Busiest(5)), (Counted{{"10.0.0.1", 5}, {"192.168.1.101", 3}, {"::1", 1}}));
-    EXPECT_EQ(a.Total(), 9u);
 }
 
 }  // namespace
