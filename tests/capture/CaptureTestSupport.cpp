@@ -49,7 +49,7 @@ FileRun ReplayFile(const std::string& path, const std::string& monitor, double s
 }
 
 FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double speed,
-                   const QString& filter, int timeoutMs, CaptureStats* stats) {
+                   const QString& filter, int timeoutMs) {
     FileRun run;
     CaptureCtrl capture;
     CollectingSink sink;
@@ -76,7 +76,6 @@ FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double sp
     if (run.started) loop.exec();
     run.seconds = clock.elapsed() / 1000.0;
     run.seen = capture.Statistics().seen;
-    if (stats) *stats = capture.Statistics();
     run.rows = std::move(sink.rows);
     return run;
 }

@@ -51,9 +51,9 @@ struct FileRun {
 
 FileRun ReplayFile(const std::string& path, const std::string& monitor, double speed = 0,
                    const QString& filter = {});
-// The same from any source, waiting at most timeoutMs; the capture's figures into stats.
+// The same from any source, waiting at most timeoutMs.
 FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double speed,
-                   const QString& filter, int timeoutMs, CaptureStats* stats = nullptr);
+                   const QString& filter, int timeoutMs);
 
 struct TimedFrame {
     double time = 0;  // seconds

