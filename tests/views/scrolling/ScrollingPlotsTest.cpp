@@ -37,21 +37,16 @@ std::vector<int> Range(int from, int to) {
     return out;
 }
 
-// Distinct class colours for the test, the user's put back afterwards.
+// The default class colours (distinct, none black or white); records paint in kPaint.
 class ScrollingPlot : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (std::size_t i = 0; i < colours_.size(); ++i) {
-            saved_[i] = *colours_[i];
-            *colours_[i] = i < 4 ? MakeRgb(int(i) + 1, 0, 0) : kPaint;
-        }
+        colorIncomingTCP = kDefaultIncomingTCP;
+        colorOutgoingTCP = kDefaultOutgoingTCP;
+        colorIncomingUDP = kDefaultIncomingUDP;
+        colorOutgoingUDP = kDefaultOutgoingUDP;
+        currentColor = kPaint;
     }
-    void TearDown() override {
-        for (std::size_t i = 0; i < colours_.size(); ++i) *colours_[i] = saved_[i];
-    }
-    const std::array<Rgb*, 5> colours_ = {&colorIncomingTCP, &colorOutgoingTCP, &colorIncomingUDP,
-                                          &colorOutgoingUDP, &currentColor};
-    std::array<Rgb, 5> saved_{};
 };
 
 // Guards the class bands: each class paints only its own quarter, the borders at H/4, H/2

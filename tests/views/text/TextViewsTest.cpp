@@ -264,41 +264,28 @@ TEST(BodyView, AlignedRowsPutEachByteOnTheLineOfItsCharacter) {
     ASSERT_TRUE(settings.isVisible());
 
     const qreal glyph = QFontMetricsF(v.txtPacketHex()->font()).horizontalAdvance(QLatin1Char('0'));
-    struct Case {
-        int boxWidth;
-        int perRow;
-        std::vector<std::pair<int, const char*>> hexLines, asciiLines;
-    };
-    const Case cases[] = {
-        {900,
-         16,
-         {{0, "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F "},
-          {2, "0020  20 21 22 23 24 25 26 27 "}},
-         {{0, ". . . . . . . . . . . . . . . . "}, {2, "  ! \" # $ % & ' "}}},
-        {static_cast<int>(40 * glyph) + 40,
-         8,
-         {{1, "0008  08 09 0A 0B 0C 0D 0E 0F "}, {4, "0020  20 21 22 23 24 25 26 27 "}},
-         {{1, ". . . . . . . . "}, {4, "  ! \" # $ % & ' "}}},
+    const std::pair<int, const char*> cases[] = {
+        {900, "0010  10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F "},
+        {static_cast<int>(40 * glyph) + 40, "0008  08 09 0A 0B 0C 0D 0E 0F "},
     };
     settings.chkAlignRows()->setChecked(true);
-    for (const Case& c : cases) {
-        v.resize(2 * (c.boxWidth + 8), Twips(1500) + 50);
+    for (const auto& [boxWidth, secondHex] : cases) {
+        v.resize(2 * (boxWidth + 8), Twips(1500) + 50);
         Push(v);
-        EXPECT_EQ(v.BytesPerRow(), c.perRow);
+        const int perRow = boxWidth == 900 ? 16 : 8;
+        EXPECT_EQ(v.BytesPerRow(), perRow);
         QTextDocument* hex = v.txtPacketHex()->document();
         QTextDocument* ascii = v.txtPacketASCII()->document();
-        EXPECT_EQ(hex->blockCount(), (40 + c.perRow - 1) / c.perRow);
+        EXPECT_EQ(hex->blockCount(), (40 + perRow - 1) / perRow);
         EXPECT_EQ(ascii->blockCount(), hex->blockCount());
-        for (const auto& [line, text] : c.hexLines) {
-            EXPECT_EQ(hex->findBlockByNumber(line).text().toStdString(), text);
-        }
-        for (const auto& [line, text] : c.asciiLines) {
-            EXPECT_EQ(ascii->findBlockByNumber(line).text().toStdString(), text);
-        }
+        EXPECT_EQ(hex->findBlockByNumber(1).text().toStdString(), secondHex);
+        EXPECT_EQ(hex->lastBlock().text().toStdString(), "0020  20 21 22 23 24 25 26 27 ");
+        EXPECT_EQ(ascii->firstBlock().text(), QString(". ").repeated(perRow));
+        EXPECT_EQ(ascii->lastBlock().text().toStdString(), "  ! \" # $ % & ' ");
         QScrollBar* hexDown = v.txtPacketHex()->verticalScrollBar();
         QScrollBar* asciiDown = v.txtPacketASCII()->verticalScrollBar();
         const int last = std::min(hexDown->maximum(), asciiDown->maximum());
-        ASSERT_TRUE(c.perRow != 8 || last > 0);
+        ASSERT_TRUE(perRow != 8 || last > 0);
         hexDown->setValue(last);
         EXPECT_EQ(asciiDown->value(), last);
         asciiDown->setValue(0);
