@@ -10,7 +10,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -36,13 +38,9 @@ QImage Rgb32(const QString& path) {
 TEST(ImageFiles, AFailedWriteSaysTheSystemsReasonAndLeavesNoPartialFile) {
     // Noise, so that no format can squeeze it into the tiny disk.
     QImage image(300, 200, QImage::Format_RGB32);
-    std::uint32_t seed = 12345;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            image.setPixel(x, y, 0xFF000000u | (seed >> 8));
-        }
-    }
+    auto* pixels = reinterpret_cast<std::uint32_t*>(image.bits());
+    std::generate(pixels, pixels + 300 * 200,
+                  [rng = std::mt19937(12345)]() mutable { return 0xFF000000u | rng(); });
     TinyDisk disk("64k");
     std::vector<std::tuple<QString, const char*, QString>> cases = {
         {"/nonexistent-dir/x.bmp", "bmp", "No such file or directory"},

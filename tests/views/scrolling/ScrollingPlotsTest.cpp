@@ -15,15 +15,14 @@ constexpr Rgb kWhite = MakeRgb(255, 255, 255);
 constexpr Rgb kPaint = MakeRgb(10, 20, 30);
 
 // Colours of column x top to bottom, or of row y left to right.
-std::vector<Rgb> Column(const PlotSurface& s, int x) {
+std::vector<Rgb> Column(const PlotSurface& s, int x, bool row = false) {
     std::vector<Rgb> out;
-    for (int y = 0; y < s.Height(); ++y) out.push_back(s.PixelAt(x, y));
+    for (int i = 0; i < (row ? s.Width() : s.Height()); ++i)
+        out.push_back(row ? s.PixelAt(i, x) : s.PixelAt(x, i));
     return out;
 }
 std::vector<Rgb> Row(const PlotSurface& s, int y) {
-    std::vector<Rgb> out;
-    for (int x = 0; x < s.Width(); ++x) out.push_back(s.PixelAt(x, y));
-    return out;
+    return Column(s, y, true);
 }
 std::vector<int> Lit(const std::vector<Rgb>& line, Rgb color = kPaint) {
     std::vector<int> out;
