@@ -89,7 +89,8 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
           std::tuple{37, 23, 4000, Layout::kTiles}, std::tuple{211, 90, 2000, Layout::kTiles}}) {
         PlotSurface s(kW, kH, kBlack);
         s.SetLayout(layout);
-        std::vector<Rgb> reference(kW * kH, kBlack);
+        QImage reference(kW, kH, QImage::Format_RGB32);
+        reference.fill(ToQRgb(kBlack));
         Random next{12345u};
         for (int n = 0; n < lines; ++n) {
             const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
@@ -102,7 +103,7 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
             const int major = std::max(dx, dy), minor = std::min(dx, dy);
             int x = x0, y = y0, err = major / 2;
             for (int i = 0; i < major; ++i) {
-                if (x >= 0 && x < kW && y >= 0 && y < kH) reference[y * kW + x] = c;
+                if (x >= 0 && x < kW && y >= 0 && y < kH) reference.setPixel(x, y, ToQRgb(c));
                 err -= minor;
                 const bool step = err < 0;
                 if (step) err += major;
@@ -110,10 +111,7 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
                 if (dx < dy || step) y += sy;
             }
             if (n % 500 == 499 || n == lines - 1) {
-                for (int py = 0; py < kH; ++py)
-                    for (int px = 0; px < kW; ++px)
-                        ASSERT_EQ(s.PixelAt(px, py), reference[py * kW + px])
-                            << n << ": " << px << "," << py;
+                ASSERT_EQ(s.Image(), reference) << n;
             }
         }
     }
