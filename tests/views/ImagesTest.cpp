@@ -94,12 +94,10 @@ TEST(ImageFiles, AnUnprivilegedUserGetsItsImagesInItsPicturesFolder) {
         GTEST_SKIP() << "user 65534 cannot run the build's program (or setpriv is missing)";
     }
     QTemporaryDir base;
-    ASSERT_EQ(::chown(QFile::encodeName(base.path()).constData(), 65534, 65534), 0);
     const QString home = base.filePath("home"), pictures = base.filePath("pics");
     ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(pictures));
-    for (const QString& d : {home, pictures}) {
+    for (const QString& d : {base.path(), home, pictures})
         ASSERT_EQ(::chown(QFile::encodeName(d).constData(), 65534, 65534), 0);
-    }
     // With and without the environment's pictures folder.
     const std::tuple<QString, QString> cases[] = {{pictures, pictures + "/Lumeno"},
                                                   {"", home + "/Pictures/Lumeno"}};
@@ -114,11 +112,10 @@ TEST(ImageFiles, AnUnprivilegedUserGetsItsImagesInItsPicturesFolder) {
                 env.insert("HOME", home);
                 if (!xdgPictures.isEmpty()) env.insert("XDG_PICTURES_DIR", xdgPictures);
             }});
-        const QString& out = run.out;
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
-        const QStringList listed =
-            out.section("Images (10) in " + expected + ":\n", 1).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(listed.size(), 10) << out.toStdString();
+        const QStringList listed = run.out.section("Images (10) in " + expected + ":\n", 1)
+                                       .split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(listed.size(), 10) << run.out.toStdString();
         for (const QString& line : listed) {
             const QString path = line.trimmed();
             EXPECT_TRUE(path.startsWith(expected + "/") && QFileInfo(path).isFile())
