@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <cmath>
@@ -38,23 +37,6 @@ struct Random {
     }
 };
 
-// Guards against an image shared with the surface: a copy taken before an erase must keep
-// what it showed while the surface draws on, in every layout.
-TEST(PlotSurface, AKeptCopyOfThePictureIsLeftAloneByLaterDrawing) {
-    for (Layout layout : {Layout::kRows, Layout::kColumns, Layout::kTiles}) {
-        PlotSurface s(6, 4, kBlack);
-        s.SetLayout(layout);
-        s.Line(0, 1, 6, 1, kRed);
-        const QImage before = s.Image();
-        s.Erase();
-        s.Line(0, 2, 6, 2, kBlue);
-        EXPECT_EQ(before.pixel(3, 1), ToQRgb(kRed));
-        EXPECT_EQ(before.pixel(3, 2), ToQRgb(kBlack));
-        EXPECT_EQ(s.Image().pixel(3, 1), ToQRgb(kBlack));
-        EXPECT_EQ(s.Image().pixel(3, 2), ToQRgb(kBlue));
-    }
-}
-
 // Guards halves-to-even rounding of line ends (along either axis; a half-pixel line may
 // vanish) and of points. Integer ends are left to the Bresenham cross-check below.
 TEST(PlotSurface, LineEndsAndPointsRoundHalvesToEven) {
@@ -69,7 +51,7 @@ TEST(PlotSurface, LineEndsAndPointsRoundHalvesToEven) {
 }
 
 // Guards clipping against huge, infinite and NaN coordinates (no endless walk, no stray
-// pixel), and points off the surface.
+// pixel), points off the surface, and surfaces of no size.
 TEST(PlotSurface, AbsurdCoordinatesAreCheapAndHarmless) {
     PlotSurface s(200, 200, kBlack);
     QElapsedTimer clock;
@@ -89,19 +71,12 @@ TEST(PlotSurface, AbsurdCoordinatesAreCheapAndHarmless) {
     for (auto [x, y] : {std::pair{-1, 3}, {3, -1}, {200, 3}, {3, 200}}) s.Point(x, y, kRed);
     EXPECT_TRUE(PixelsOf(s, kRed).empty());
     EXPECT_EQ(s.PixelAt(-1, 0), kBlack);
-}
-
-// Guards the BMP writer at its edge: a surface of no size (or a negative one) still writes a
-// readable file. (Failed writes: ImageFiles.)
-TEST(PlotSurface, SavesEmptySurfaces) {
+    // A surface of no size (or a negative one) still writes a readable BMP.
     PlotSurface none(0, 50, kBlack), negative(-5, -5);
     none.Line(0, 0, 10, 10, kRed);
     EXPECT_EQ(negative.Width(), 0);
     QTemporaryDir dir;
     ASSERT_EQ(none.SaveBmp(dir.filePath("empty.bmp")), QString());
-    QFile file(dir.filePath("empty.bmp"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.read(2), QByteArray("BM"));
     EXPECT_FALSE(QImage(dir.filePath("empty.bmp")).isNull());
 }
 
@@ -114,7 +89,8 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
           std::tuple{37, 23, 4000, Layout::kTiles}, std::tuple{211, 90, 2000, Layout::kTiles}}) {
         PlotSurface s(kW, kH, kBlack);
         s.SetLayout(layout);
-        std::vector<Rgb> reference(kW * kH, kBlack);
+        QImage reference(kW, kH, QImage::Format_RGB32);
+        reference.fill(ToQRgb(kBlack));
         Random next{12345u};
         for (int n = 0; n < lines; ++n) {
             const int x0 = next(-4, kW + 4), y0 = next(-4, kH + 4);
@@ -127,7 +103,7 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
             const int major = std::max(dx, dy), minor = std::min(dx, dy);
             int x = x0, y = y0, err = major / 2;
             for (int i = 0; i < major; ++i) {
-                if (x >= 0 && x < kW && y >= 0 && y < kH) reference[y * kW + x] = c;
+                if (x >= 0 && x < kW && y >= 0 && y < kH) reference.setPixel(x, y, ToQRgb(c));
                 err -= minor;
                 const bool step = err < 0;
                 if (step) err += major;
@@ -135,67 +111,19 @@ TEST(PlotSurface, LinesMatchAPlainBresenhamOnAndOffTheSurface) {
                 if (dx < dy || step) y += sy;
             }
             if (n % 500 == 499 || n == lines - 1) {
-                for (int py = 0; py < kH; ++py)
-                    for (int px = 0; px < kW; ++px)
-                        ASSERT_EQ(s.PixelAt(px, py), reference[py * kW + px])
-                            << n << ": " << px << "," << py;
+                ASSERT_EQ(s.Image(), reference) << n;
             }
         }
-    }
-}
-
-// Guards the tiles' colour numbering: a 257th colour, or drawing other than lines, puts
-// the pixels back in rows and the next erase brings tiles back; numbers start again at
-// every erase, so colours met before it must not keep their old numbers. The picture
-// (looked at, read by pixel or saved as a BMP) is the rows' throughout.
-TEST(PlotSurface, TilesGiveTheRowsPictureThroughAnyNumberOfColours) {
-    constexpr int kW = 45, kH = 30;
-    PlotSurface tiles(kW, kH, kBlue), rows(kW, kH, kBlue);
-    tiles.SetLayout(Layout::kTiles);
-    auto both = [&](auto draw) {
-        draw(tiles);
-        draw(rows);
-    };
-    Random next{777u};
-    auto same = [&](int n) {
-        ASSERT_EQ(tiles.Image(), rows.Image()) << n;
-        for (int i = 0; i < 20; ++i) {
-            const int x = next(0, kW - 1), y = next(0, kH - 1);
-            ASSERT_EQ(tiles.PixelAt(x, y), rows.PixelAt(x, y)) << n << ": " << x << "," << y;
-        }
-    };
-    for (int n = 0; n < 2400; ++n) {
-        // A few hundred colours, then a handful; after the erase at 1500 some of those again
-        // in another order among new ones.
-        const Rgb c = n < 1000   ? MakeRgb(next(0, 255), next(0, 255), 9)
-                      : n < 1500 ? MakeRgb(n % 5, 0, 0)
-                                 : MakeRgb(n * 3 % 7, 0, 0);
-        const float x0 = next(-3, kW + 3), y0 = next(-3, kH + 3);
-        const float x1 = next(-3, kW + 3), y1 = next(-3, kH + 3);
-        both([&](PlotSurface& s) { s.Line(x0, y0, x1, y1, c); });
-        if (n % 37 == 0) same(n);
-        if (n == 1000) both([](PlotSurface& s) { s.SetBackground(kRed); });
-        if (n == 1500) both([](PlotSurface& s) { s.Erase(); });
-        if (n == 2000) {
-            both([](PlotSurface& s) {
-                s.Point(3, 4, kBlue);
-                s.RowSpan(5, 0, kW, kBlack);
-            });
-        }
-    }
-    same(-1);
-    QTemporaryDir dir;
-    for (const PlotSurface* s : {&tiles, &rows}) {
-        ASSERT_EQ(s->SaveBmp(dir.filePath("t.bmp")), QString());
-        EXPECT_EQ(QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_RGB32),
-                  rows.Image());
     }
 }
 
 // Guards the fast paths against plain lines and points, in every layout: polylines and
 // later spans wait until something else is drawn or the picture is looked at (a run of the
 // same polyline, a line painted anew over a waiting span); whole-pixel spans and bit rows
-// (and the columns they report) are the lines and points they stand for.
+// (and the columns they report) are the lines and points they stand for. Tiles: past 256
+// colours back to rows, tiles again after an erase with the numbers started afresh (a few
+// colours met before come back in another order). A picture taken before an erase is a copy
+// later drawing leaves alone; the BMP is the picture.
 TEST(PlotSurface, FastDrawingLooksLikePlainLinesWheneverLookedAt) {
     constexpr int kW = 31, kH = 19;
     for (Layout layout : {Layout::kRows, Layout::kColumns, Layout::kTiles}) {
@@ -203,9 +131,11 @@ TEST(PlotSurface, FastDrawingLooksLikePlainLinesWheneverLookedAt) {
         s.SetLayout(layout);
         Random next{4242u};
         std::vector<PlotSurface::Segment> shape;
-        for (int n = 0; n < 6000; ++n) {
+        QImage kept, keptPixels;
+        for (int n = 0; n < 9000; ++n) {
             const int what = next(0, 99);
-            const Rgb c = MakeRgb(next(1, 255), next(0, 255), 9);
+            const Rgb c = n % 3000 < 1500 ? MakeRgb(next(1, 255), next(0, 255), 9)
+                                          : MakeRgb(next(0, 6), 0, 0);
             if (what < 60) {
                 if (what < 15 || shape.empty()) {
                     shape.resize(static_cast<std::size_t>(next(1, PlotSurface::kMaxPolyline)));
@@ -251,7 +181,14 @@ TEST(PlotSurface, FastDrawingLooksLikePlainLinesWheneverLookedAt) {
                 s.ColumnSpan(x, 0, kH, c);
                 at.Line(x, 0, x, kH, c);
             } else if (what < 85) {
-                for (PlotSurface* both : {&s, &at}) both->Erase();
+                if (next(0, 9) > 0) continue;      // rare, so that tiles meet over 256 colours
+                ASSERT_EQ(kept, keptPixels) << n;  // a picture taken before the last erase
+                kept = s.Image();
+                keptPixels = kept.copy();
+                for (PlotSurface* both : {&s, &at}) {
+                    if (what == 84) both->SetBackground(c);
+                    both->Erase();
+                }
             } else if (what < 93) {
                 const int x = next(0, kW - 1), y = next(0, kH - 1);
                 ASSERT_EQ(s.PixelAt(x, y), at.PixelAt(x, y)) << n;
@@ -260,6 +197,10 @@ TEST(PlotSurface, FastDrawingLooksLikePlainLinesWheneverLookedAt) {
             }
         }
         EXPECT_EQ(s.Image(), at.Image());
+        EXPECT_EQ(kept, keptPixels);
+        QTemporaryDir dir;
+        ASSERT_EQ(s.SaveBmp(dir.filePath("t.bmp")), QString());
+        EXPECT_EQ(QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_RGB32), at.Image());
         // A waiting polyline still tells the window there is something new to show.
         s.Polyline(shape, kRed);
         EXPECT_TRUE(s.TakeChanged());

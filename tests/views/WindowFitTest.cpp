@@ -30,8 +30,6 @@ TEST(TileRects, NoOverlapInsideTheAreaAtLeastTheMinimum) {
     };
     const Case cases[] = {
         {"all thirteen on a full HD desktop with a panel", all, {0, 27, 1920, 1053}, true},
-        {"all thirteen on a small laptop", all, {0, 0, 1366, 740}, false},
-        {"the default set", {main, tall, text, tall, tall, wide, tall}, {0, 0, 1920, 1080}, true},
         {"the default set at a scale of two",
          {main, tall, text, tall, tall, wide, tall},
          {0, 0, 960, 600},

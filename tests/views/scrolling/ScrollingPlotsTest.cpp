@@ -15,15 +15,14 @@ constexpr Rgb kWhite = MakeRgb(255, 255, 255);
 constexpr Rgb kPaint = MakeRgb(10, 20, 30);
 
 // Colours of column x top to bottom, or of row y left to right.
-std::vector<Rgb> Column(const PlotSurface& s, int x) {
+std::vector<Rgb> Column(const PlotSurface& s, int x, bool row = false) {
     std::vector<Rgb> out;
-    for (int y = 0; y < s.Height(); ++y) out.push_back(s.PixelAt(x, y));
+    for (int i = 0; i < (row ? s.Width() : s.Height()); ++i)
+        out.push_back(row ? s.PixelAt(i, x) : s.PixelAt(x, i));
     return out;
 }
 std::vector<Rgb> Row(const PlotSurface& s, int y) {
-    std::vector<Rgb> out;
-    for (int x = 0; x < s.Width(); ++x) out.push_back(s.PixelAt(x, y));
-    return out;
+    return Column(s, y, true);
 }
 std::vector<int> Lit(const std::vector<Rgb>& line, Rgb color = kPaint) {
     std::vector<int> out;
@@ -37,21 +36,16 @@ std::vector<int> Range(int from, int to) {
     return out;
 }
 
-// Distinct class colours for the test, the user's put back afterwards.
+// The default class colours (distinct, none black or white); records paint in kPaint.
 class ScrollingPlot : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (std::size_t i = 0; i < colours_.size(); ++i) {
-            saved_[i] = *colours_[i];
-            *colours_[i] = i < 4 ? MakeRgb(int(i) + 1, 0, 0) : kPaint;
-        }
+        colorIncomingTCP = kDefaultIncomingTCP;
+        colorOutgoingTCP = kDefaultOutgoingTCP;
+        colorIncomingUDP = kDefaultIncomingUDP;
+        colorOutgoingUDP = kDefaultOutgoingUDP;
+        currentColor = kPaint;
     }
-    void TearDown() override {
-        for (std::size_t i = 0; i < colours_.size(); ++i) *colours_[i] = saved_[i];
-    }
-    const std::array<Rgb*, 5> colours_ = {&colorIncomingTCP, &colorOutgoingTCP, &colorIncomingUDP,
-                                          &colorOutgoingUDP, &currentColor};
-    std::array<Rgb, 5> saved_{};
 };
 
 // Guards the class bands: each class paints only its own quarter, the borders at H/4, H/2
