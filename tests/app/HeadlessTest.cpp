@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "capture/CaptureTestSupport.h"
@@ -87,6 +89,10 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
 
     const test::ProgramSetup full{.stdoutFile = "/dev/full"};
     const test::TinyDisk disk("64k");
+    const test::LoopbackUdp udp;
+    ASSERT_TRUE(udp.Ok());
+    const QString written = dir.filePath("live.pcapng");
+    const QStringList liveRecords = {"--records", "--monitor", "127.0.0.1"};
     const QString noSpace = "No space left on device";
     const QString busiest =
         "busiest addresses.*\n +192\\.168\\.1\\.50 +144\n +198\\.51\\.100\\.90 +72\n "
@@ -104,6 +110,21 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
             sampleFigures),
         Row("the sample on two threads", QStringList{"--threads", "2"} + sampleThrice, 0, 10, {},
             sampleFigures),
+        // Standard input (`cat FILE | lumeno --headless --records -`) gives the file's records,
+        // saying that a stream cannot tell what its writer's kernel lost (below).
+        Row("the sample's records", {"--records", sample}, 0, 10, {"packets read +4325\\n"}),
+        Row("records from standard input", {"--records", "-"}, 0, 10,
+            {"packets read +4325\\n", "lost by the kernel +not known"}, {}, {.feed = sample}),
+        Row("records from --replay -", {"--records", "--replay", "-"}, 0, 10,
+            {"packets read +4325\\n"}, {}, {.feed = sample}),
+        // Live records written to a file and read back give the same (below).
+        Row("live records written to a file",
+            liveRecords + QStringList{"--capture-on", "lo", "--seconds", "2", "--write", written,
+                                      "--filter", QString("udp dst port %1").arg(udp.port)},
+            0, 10, {"lost by the kernel +0\\n"}, {},
+            {.whileRunning = udp.WhileRunning("written", 20, 20, 700)}, kRoot),
+        Row("the written file read back", liveRecords + QStringList{written}, 0, 10, {}, {}, {},
+            kRoot),
         Row("records into a full device stop the reading", {"--records", "--loop", "3", sample}, 1,
             10,
             {"^lumeno: records not written: " + noSpace + "\\n(?![\\s\\S]*records not written)",
@@ -155,6 +176,7 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
             {"^Captured on lo .*, interrupted by SIGINT\\n", "packets read +[0-9]"},
             {.whileRunning = SignalSoon({SIGINT})}, kRoot),
     };
+    std::map<QString, ProgramRun> runs;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if ((c.needs == kRoot && geteuid() != 0) || (c.needs == kDisk && disk.Path().isEmpty())) {
@@ -168,7 +190,7 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         if (!c.arguments.contains("--snapshot-dir")) arguments << "--snapshot-dir" << images;
         QElapsedTimer took;
         took.start();
-        const ProgramRun run = Lumeno(arguments + c.arguments, c.setup);
+        const ProgramRun& run = runs[c.what] = Lumeno(arguments + c.arguments, c.setup);
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
         // The signals come within seconds; the live capture would run 30.
         EXPECT_LT(took.elapsed(), 25000);
@@ -176,6 +198,10 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         ExpectMatches(run.out, c.out);
         EXPECT_TRUE(c.images < 0 || BmpCount(images) == c.images) << BmpCount(images);
     }
+    const QString& records = runs["the sample's records"].out;
+    EXPECT_EQ(records.count('\n'), 4205);
+    for (const char* piped : {"records from standard input", "records from --replay -"})
+        EXPECT_TRUE(runs[piped].out == records) << piped;
     ::close(listener);
     // Under two timestamps, the same views in the same order.
     const QDir one(dir.filePath("images-0")), two(dir.filePath("images-1"));
@@ -187,6 +213,26 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         EXPECT_FALSE(image.isNull()) << a[i].toStdString();
         EXPECT_EQ(image, QImage(two.filePath(b[i]))) << a[i].toStdString();
     }
+
+    // Each datagram sent to the monitored 127.0.0.1 is one record, incoming and facing it; the
+    // file written gives the same records, and tshark reads as many packets from it.
+    if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    const ProgramRun& live = runs["live records written to a file"];
+    const QStringList lines = live.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_TRUE(!lines.isEmpty() && lines.size() <= 20) << live.err.toStdString();
+    const QRegularExpression record(
+        QStringLiteral("^incomingUDP\t[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%1\t"
+                       "[0-9a-f:]{17}\t127\\.0\\.0\\.1\t%2\t49$")
+            .arg(udp.sendPort)
+            .arg(udp.port));
+    for (const QString& line : lines)
+        EXPECT_TRUE(record.match(line).hasMatch()) << line.toStdString();
+    ExpectMatches(live.err, {QString("accepted +%1\n").arg(lines.size())});
+    EXPECT_TRUE(runs["the written file read back"].out == live.out);
+    const ProgramRun tshark = test::RunProgram("tshark", {"-r", written});
+    if (tshark.status < 0) GTEST_SKIP() << "no tshark here";
+    EXPECT_EQ(tshark.status, 0) << tshark.err.toStdString();
+    EXPECT_EQ(tshark.out.count('\n'), lines.size());
 }
 
 }  // namespace
