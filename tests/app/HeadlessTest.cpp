@@ -65,7 +65,6 @@ Case Row(const char* what, const QStringList& arguments, int status, int images,
 // and a Stop asked for from outside taking effect within a second at full speed.
 TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString sample = LUMENO_SAMPLE_CAPTURE;
     const QString named = dir.filePath("named"), empty = dir.filePath("empty");
     ASSERT_TRUE(QDir().mkpath(named) && QDir().mkpath(empty));
@@ -107,8 +106,6 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
         Row("the sample's records", {"--records", sample}, 0, 10, {"packets read +4325\\n"}),
         Row("records from standard input", {"--records", "-"}, 0, 10,
             {"packets read +4325\\n", "lost by the kernel +not known"}, {}, {.feed = sample}),
-        Row("records from --replay -", {"--records", "--replay", "-"}, 0, 10,
-            {"packets read +4325\\n"}, {}, {.feed = sample}),
         // Live records written to a file and read back give the same (below).
         Row("live records written to a file",
             liveRecords + QStringList{"--capture-on", "lo", "--seconds", "2", "--write", written,
@@ -193,8 +190,7 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
     }
     const QString& records = runs["the sample's records"].out;
     EXPECT_EQ(records.count('\n'), 4205);
-    for (const char* piped : {"records from standard input", "records from --replay -"})
-        EXPECT_TRUE(runs[piped].out == records) << piped;
+    EXPECT_TRUE(runs["records from standard input"].out == records);
     ::close(listener);
     // Under two timestamps, the same views in the same order.
     const QDir one(dir.filePath("images-0")), two(dir.filePath("images-1"));
