@@ -346,9 +346,13 @@ enum Needs { kNothing, kLo, kCaptureOnLo };
 struct Case {
     const char* what;
     std::function<void()> choose;
-    QStringList message, atEnd = {};
-    Needs needs = kNothing;
+    QStringList message, atEnd;
+    Needs needs;
 };
+Case Row(const char* what, std::function<void()> choose, const QStringList& message,
+         const QStringList& atEnd = {}, Needs needs = kNothing) {
+    return {what, std::move(choose), message, atEnd, needs};
+}
 
 // The adapter box takes adapter names, file paths and named pipes alike. A file wins over an
 // adapter of the same name only when written as a path or chosen with "…", the window says
@@ -371,56 +375,40 @@ TEST(AdapterBox, EverySourceIsTakenAsMeantOrRefusedSayingWhy) {
     w.SetReplaySpeed(0);
     const bool haveLo = w.cmbInterface()->findText("lo", Qt::MatchExactly) >= 0;
     const bool mayCapture = geteuid() == 0;
-    const auto type = [&](const QString& text) {
-        return [&w, text] { w.cmbInterface()->setEditText(text); };
+    // Types the source, with the file to save the capture in and the filter.
+    const auto type = [&](const QString& text, const QString& saveTo = {},
+                          const QString& filter = {}) {
+        return [&w, text, saveTo, filter] {
+            w.SetCaptureFile(saveTo);
+            w.txtFilter()->setText(filter);
+            w.cmbInterface()->setEditText(text);
+        };
     };
+    // The pipe's writer comes after the reader, as a shell's `mkfifo p; tcpdump -w p` would.
     QProcess writer;
+    writer.start("sh", {"-c", "sleep 0.5; cat \"$0\" > pipe", sample});
     const QString wifiText = "Frames of link type 105 (IEEE802_11: 802.11) cannot be decoded";
     const Case cases[] = {
-        {"a bare name is the adapter",
-         type("lo"),
-         {"Capturing on lo (the adapter, not the file of that name", "./lo"},
-         {},
-         kCaptureOnLo},
-        {"written as a path it is the file",
-         type("./lo"),
-         {"Replaying ./lo"},
-         {"End of capture file ./lo: 4325 packets read"},
-         kLo},
-        {"chosen with the button it is the file",
-         [&] { w.ChooseFile("lo"); },
-         {"Replaying lo (the file, not the adapter lo)"},
-         {"End of capture file lo: 4325 packets read"},
-         kLo},
-        {"a bare name of a file and no adapter, not a capture",
-         type("notes"),
-         {"notes", "unknown file format"}},
-        {"no adapter and no file",
-         type("nosuch0"),
-         {"\"nosuch0\" is neither an adapter in the list nor a file (No such file or "
-          "directory)"}},
-        {"a directory", type("folder"), {"\"folder\" is a directory"}},
-        {"frames it cannot decode", type(wifi), {wifiText}, {"End of capture file", wifiText}},
-        {"a pipe whose writer comes later, saved",
-         [&] {
-             w.SetCaptureFile(saved);
-             writer.start("sh", {"-c", "sleep 0.5; cat \"$0\" > pipe", sample});
-             type("pipe")();
-         },
-         {},
-         {"4325 packets read", "4,205 drawn"}},
-        {"a save file that cannot be written",
-         [&] {
-             w.SetCaptureFile("/nonexistent/saved.pcapng");
-             type("./lo")();
-         },
-         {"/nonexistent/saved.pcapng: No such file or directory"}},
-        {"a filter libpcap refuses",
-         [&] {
-             w.SetCaptureFile({});
-             w.txtFilter()->setText("tcp port (");
-         },
-         {"Invalid capture filter"}},
+        Row("a pipe whose writer comes later, saved", type("pipe", saved), {},
+            {"4325 packets read", "4,205 drawn"}),
+        Row("a bare name is the adapter", type("lo"),
+            {"Capturing on lo (the adapter, not the file of that name", "./lo"}, {}, kCaptureOnLo),
+        Row("written as a path it is the file", type("./lo"), {"Replaying ./lo"},
+            {"End of capture file ./lo: 4325 packets read"}, kLo),
+        Row(
+            "chosen with the button it is the file", [&] { w.ChooseFile("lo"); },
+            {"Replaying lo (the file, not the adapter lo)"},
+            {"End of capture file lo: 4325 packets read"}, kLo),
+        Row("a bare name of a file and no adapter, not a capture", type("notes"),
+            {"notes", "unknown file format"}),
+        Row("no adapter and no file", type("nosuch0"),
+            {"\"nosuch0\" is neither an adapter in the list nor a file (No such file or "
+             "directory)"}),
+        Row("a directory", type("folder"), {"\"folder\" is a directory"}),
+        Row("frames it cannot decode", type(wifi), {wifiText}, {"End of capture file", wifiText}),
+        Row("a save file that cannot be written", type("./lo", "/nonexistent/saved.pcapng"),
+            {"/nonexistent/saved.pcapng: No such file or directory"}),
+        Row("a filter libpcap refuses", type("./lo", {}, "tcp port ("), {"Invalid capture filter"}),
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
