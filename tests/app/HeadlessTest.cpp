@@ -214,7 +214,6 @@ TEST(Headless, EveryFailureAndInterruptionShowsInTheStatusAndTheMessage) {
                              .arg(udp.sendPort)
                              .arg(udp.port);
     EXPECT_EQ(lines, QStringList(lines.size(), line));
-    ExpectMatches(live.err, {QString("accepted +%1\n").arg(lines.size())});
     EXPECT_TRUE(runs["the written file read back"].out == live.out);
     const ProgramRun tshark = test::RunProgram("tshark", {"-r", written});
     if (tshark.status < 0) GTEST_SKIP() << "no tshark here";

@@ -96,7 +96,6 @@ TEST(MainWindow, NamesTheBusiestHostsWhenNothingIsDrawnAndPickingOneDrawsThem) {
         const auto row = [&] { return Rows(list).indexOf(QRegularExpression(host + " .*")); };
         if (duringReplay) {
             ASSERT_TRUE(WaitUntil([&] { return list->isVisible() && row() > 0; }));
-            EXPECT_TRUE(w.IsCapturing());
             ExpectContains(w.MessageText(), {"Replaying", why});
             w.SetReplaySpeed(0);
             list->setFocus();
@@ -267,7 +266,6 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
         EXPECT_TRUE(w.Views().TxtBody().txtPacketHex()->toPlainText().isEmpty());
         EXPECT_TRUE(w.Views().Txt().txtPacket()->toPlainText().isEmpty());
         QTest::keyClick(&w, Qt::Key_U, Qt::AltModifier);
-        EXPECT_TRUE(WaitUntil([&] { return w.btnPause()->text() == "Pa&use"; }, 1000));
     };
     const auto nightTold = [](frmMain& w) {
         EXPECT_TRUE(WaitUntil([&] {
