@@ -12,6 +12,10 @@ namespace lumeno {
 // back work in steps, for a while: from one step the waterfall and rainfall, from two also the
 // last steps - 1 of the six parallel views. A step changes only when both threads are idle, so
 // each view is drawn by one thread at a time and the pictures stay the same.
+//
+// The steps follow the CPU time each thread spent on the last stretch of records: the one
+// that worked clearly longer gives a step to the other. The capture thread reads and decodes
+// as well, so on large packets it is the one that gives.
 class DrawingShare {
   public:
     static constexpr int kViews = 6;
@@ -21,14 +25,13 @@ class DrawingShare {
     static int ViewsHere(int steps) { return steps > 1 ? steps - 1 : 0; }
     static bool RowsHere(int steps) { return steps > 0; }
 
-    // After both threads are done with a handover of `behind` records: about a fifth of a
-    // full batch takes one more step (waiting for fewer costs less than drawing more here);
-    // fewer than one handover's worth (everything given had been drawn) gives one back.
-    void AfterDrain(std::uint64_t behind, std::uint64_t handover) {
+    // After a stretch of records, both threads idle: here and there are the CPU time the
+    // capture thread and the drawing thread spent on it.
+    void AfterStretch(double here, double there) {
         const int steps = Steps();
-        if (behind >= kBehind && steps < kMostViewsHere + 1) {
+        if (there > here * (1 + kMargin) && steps < kMostViewsHere + 1) {
             steps_.store(steps + 1, std::memory_order_relaxed);
-        } else if (behind < handover && steps > 0) {
+        } else if (here > there * (1 + kMargin) && steps > 0) {
             steps_.store(steps - 1, std::memory_order_relaxed);
         }
     }
@@ -40,7 +43,8 @@ class DrawingShare {
 
   private:
     static constexpr int kMostViewsHere = 3;
-    static constexpr std::uint64_t kBehind = 768;
+    // A smaller difference is no reason to move work.
+    static constexpr double kMargin = 0.1;
     std::atomic<int> steps_{0};
 };
 

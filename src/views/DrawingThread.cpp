@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
 #include "views/text/TextWindows.h"
@@ -58,7 +60,8 @@ bool DrawingThread::RowsThere() {
 }
 
 void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& numbers, int from,
-                         int to, bool scrolling, bool rows, bool onDrawingThread) {
+                         int to, bool scrolling, bool rows, bool onDrawingThread,
+                         std::uint64_t later) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
     const KnownAddresses known(f.sourceIP, numbers.source, f.dstIP, numbers.dst);
@@ -84,15 +87,25 @@ void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& 
                 break;
         }
     }
+    // A line painted again within this run is only stepped over: a busy link fills these
+    // views many times over between two looks at them.
+    auto paintedAgain = [later](ScrollingPlot& plot) {
+        const int lines = plot.Lines();
+        if (lines <= 0 || later < static_cast<std::uint64_t>(lines)) return false;
+        plot.Skip();
+        return true;
+    };
     if (scrolling) {
-        v.timeSequence->Plot(f.transportType);
-        v.runningPort->Plot(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
+        if (!paintedAgain(v.timeSequence->Scroll())) v.timeSequence->Plot(f.transportType);
+        if (!paintedAgain(v.runningPort->Scroll())) {
+            v.runningPort->Plot(f.sourceIP, f.sourcePort, f.dstIP, f.dstPort);
+        }
     }
     // The drawing thread must not start saving running images when the box is ticked
     // meanwhile: that waits for the calling thread.
     if (rows) {
         if (onDrawingThread) {
-            v.waterfall->PlotDataOnly(f.packetLen);
+            if (!paintedAgain(v.waterfall->Scroll())) v.waterfall->PlotDataOnly(f.packetLen);
         } else {
             v.waterfall->PlotData(f.packetLen);
         }
@@ -100,7 +113,7 @@ void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& 
     if (!onDrawingThread && v.body) v.body->PrintBody(f.packetTxt, f.packetLen);
     if (rows) {
         if (onDrawingThread) {
-            v.bitData->GraphOnly(f.packetTxt, f.packetLen);
+            if (!paintedAgain(v.bitData->Scroll())) v.bitData->GraphOnly(f.packetTxt, f.packetLen);
         } else {
             v.bitData->Graph(f.packetTxt, f.packetLen);
         }
@@ -119,37 +132,31 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
     }
-    if (adaptive_ && !stretch_) StartStretch();
+    if (!stretch_) StartStretch();
     const int type = handOver_.Shared() ? RecordRing::SlotType(f) : -1;
     if (type < 0) {
         // Not shared, or texts no address can be: drawn here, in their turn.
-        Drain();
+        ring_.Drain();
         Draw(views_, f, numbers, 0, DrawingShare::kViews, true, true, false);
         return;
     }
     const int steps = share_.Steps();
     const bool rowsThere = !DrawingShare::RowsHere(steps) && RowsThere();
     if (rowsThere != rowsThere_) {
-        Drain();
+        ring_.Drain();
         rowsThere_ = rowsThere;
     }
-    while (ring_.Full()) Drain();
+    while (ring_.Full()) ring_.Drain();
     ring_.Push(f, type, numbers, rowsThere);
     const int here = DrawingShare::ViewsHere(steps);
     Draw(views_, f, numbers, DrawingShare::kViews - here, DrawingShare::kViews, false, !rowsThere,
          false);
 }
 
-void DrawingThread::Drain() {
-    const std::uint64_t behind = ring_.Drain();
-    // Both threads are done: a view can change hands.
-    if (behind > 0) share_.AfterDrain(behind, RecordRing::kPublishEvery);
-}
-
 void DrawingThread::Sync() {
     rowsFitKnown_ = false;  // the windows may change now
     if (!Threaded()) return;
-    Drain();
+    ring_.Drain();
     if (stretch_) EndStretch();
 }
 
@@ -163,11 +170,15 @@ void DrawingThread::StartStretch() {
 void DrawingThread::EndStretch() {
     stretch_ = false;
     const std::int64_t wall = WallNow();
-    const std::int64_t work =
-        CpuNow() - stretchHere_ + (drawnCpu_.load(std::memory_order_relaxed) - stretchThere_);
-    // Both threads are idle here, so the records can change hands.
+    const std::int64_t here = CpuNow() - stretchHere_;
+    const std::int64_t there = drawnCpu_.load(std::memory_order_relaxed) - stretchThere_;
+    // Both threads are idle here, so views and records can change hands.
+    if (handOver_.Shared()) {
+        share_.AfterStretch(static_cast<double>(here), static_cast<double>(there));
+    }
+    if (!adaptive_) return;
     handOver_.Add(
-        {static_cast<double>(wall - stretchWall_) * 1e-9, static_cast<double>(work) * 1e-9},
+        {static_cast<double>(wall - stretchWall_) * 1e-9, static_cast<double>(here + there) * 1e-9},
         static_cast<double>(wall) * 1e-9);
 }
 
@@ -189,22 +200,44 @@ void DrawingThread::SetViewsDrawnHere(int views) {
 }
 
 void DrawingThread::Run() {
-    std::uint64_t tail = ring_.Drawn();
+    // The parallel views draw each record at once (up to next); the scrolling views lag
+    // behind (up to tail) by a sweep of the widest of them, so that a record whose line a
+    // later one paints over is only stepped over. They catch up whenever no record is
+    // waiting, which a Drain waits for: nobody looks at the pictures before that, the
+    // windows and their share of the views change only after it, and so do the rows.
+    std::uint64_t tail = ring_.Drawn(), next = tail;
+    std::int64_t start = -1;  // CPU time when drawing began, -1 while idle
+    auto scroll = [&](const Views& views, std::uint64_t later) {
+        const RecordRing::Taken t = ring_.At(tail);
+        Draw(views, t.fields, t.numbers, 0, 0, true, t.rows, true, later);
+    };
     for (;;) {
-        const std::uint64_t head = ring_.Wait(tail);
-        if (head == tail) return;  // told to quit
+        std::uint64_t head = ring_.Published();
+        if (head == next) {
+            for (; tail != next; ++tail) scroll(views_, next - 1 - tail);
+            // Counted before the records are given back, so that a Drain sees it.
+            if (start >= 0) drawnCpu_.fetch_add(CpuNow() - start, std::memory_order_relaxed);
+            start = -1;
+            ring_.Done(next);
+            head = ring_.Wait(next);
+            if (head == next) return;  // told to quit
+        }
+        if (start < 0) start = CpuNow();
         const Views views = views_;
         const int mine = DrawingShare::kViews - DrawingShare::ViewsHere(share_.Steps());
-        const std::int64_t start = CpuNow();
-        for (; tail != head; ++tail) {
-            const RecordRing::Taken t = ring_.At(tail);
-            Draw(views, t.fields, t.numbers, 0, mine, true, t.rows, true);
+        const std::uint64_t lag = static_cast<std::uint64_t>(
+            std::max({views.timeSequence->Scroll().Lines(), views.runningPort->Scroll().Lines(),
+                      views.waterfall->Scroll().Lines(), views.bitData->Scroll().Lines(), 0}));
+        for (; next != head; ++next) {
+            const RecordRing::Taken t = ring_.At(next);
+            Draw(views, t.fields, t.numbers, 0, mine, false, false, true);
+            if (next - tail >= lag) {
+                scroll(views, next - tail);
+                ++tail;
+            }
             // Hand back in steps, so the other thread's wait for room ends early.
-            if ((tail & 255) == 255 && tail + 1 != head) ring_.Release(tail + 1);
+            if ((next & 255) == 255) ring_.Release(tail);
         }
-        // Counted before the records are given back, so that a Drain sees it.
-        drawnCpu_.fetch_add(CpuNow() - start, std::memory_order_relaxed);
-        ring_.Done(tail);
     }
 }
 

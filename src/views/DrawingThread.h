@@ -74,15 +74,16 @@ class DrawingThread {
   private:
     // Draws the parallel views from..to-1 of the six, in their fixed order, then with
     // scrolling the time sequence and running port plot, and with rows the waterfall and
-    // rainfall; on the calling thread also the body view, between those two.
+    // rainfall; on the calling thread also the body view, between those two. later: records
+    // the drawing thread draws after this one before anyone can look; a scrolling view
+    // whose line for this record one of them paints over only moves on.
     static void Draw(const Views& views, const Fields& f, const AddressNumbers& numbers, int from,
-                     int to, bool scrolling, bool rows, bool onDrawingThread);
+                     int to, bool scrolling, bool rows, bool onDrawingThread,
+                     std::uint64_t later = 0);
     // Whether the waterfall and rainfall can be drawn on the drawing thread: only the calling
     // thread saves running images, and the rainfall's row must fit the bytes a record carries.
     bool RowsThere();
     void Run();
-    // Waits for the drawing thread; lets a view change hands.
-    void Drain();
     // What the records since the first after the last Sync cost, which decides whether the
     // next ones are shared.
     void StartStretch();

@@ -73,6 +73,8 @@ class RecordRing {
     std::uint64_t Drawn() const { return tail_.load(std::memory_order_relaxed); }
     // Waits for records after tail; returns the new head, or tail when told to quit.
     std::uint64_t Wait(std::uint64_t tail);
+    // The records handed over so far, without waiting.
+    std::uint64_t Published() const { return head_.load(std::memory_order_acquire); }
     Taken At(std::uint64_t index) const;
     // Gives back slots up to tail while the reader is still busy.
     void Release(std::uint64_t tail) { tail_.store(tail, std::memory_order_release); }
@@ -95,7 +97,7 @@ class RecordRing {
         alignas(64) std::array<std::uint8_t, kRowBytes> bytes;
     };
     static_assert(sizeof(Entry) == 192);
-    static constexpr std::uint32_t kSize = 8192;  // a power of two, over a batch of packets
+    static constexpr std::uint32_t kSize = 16384;  // a power of two, over a batch of packets
 
     std::unique_ptr<Entry[]> ring_;
     // Written by the writer: records handed over. Written by the reader: drawn.

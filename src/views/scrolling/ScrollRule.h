@@ -22,6 +22,13 @@ class ScrollRule {
 
     std::int16_t scrollLocation() const { return scrollLocation_; }
     void Reset() { scrollLocation_ = 0; }
+    // Lines in one sweep: a packet's line is painted again this many packets later.
+    int Lines(const PlotSurface& s) const { return form_ == Form::Column ? s.Width() : s.Height(); }
+
+    // Moves on as a step does, without painting the line: for a packet whose line a later
+    // packet paints over before anyone looks at the picture. The cursor waits where a step
+    // leaves it.
+    bool Skip(PlotSurface& surface) { return Finish(surface, Begin(surface)); }
 
     // Draws one packet; mark(surface, p) paints the view's own mark. True when the position
     // wrapped back to 0 after this packet (the moment a full sweep is complete).
@@ -82,7 +89,7 @@ class ScrollRule {
         // The whole line: its length is whole pixels already.
         surface.SpanLater(column, p + 1, 0, column ? surface.Height() : surface.Width(),
                           kScrollCursor);
-        const int extent = column ? surface.Width() : surface.Height();
+        const int extent = Lines(surface);
         int next = p + 1;
         // An empty surface keeps the position at 0.
         const bool wrapped = next >= extent;

@@ -10,11 +10,6 @@
 
 namespace lumeno {
 
-void TimeSequencePlot::Reset() {
-    surface_.Erase();
-    rule_.Reset();
-}
-
 void TimeSequencePlot::Plot(std::string_view packetType) {
     // Borders stay fractional; the surface rounds both ends of each band the same way and
     // leaves out the end pixel, so neighbouring bands share no row and leave none.
@@ -32,11 +27,6 @@ void TimeSequencePlot::Plot(std::string_view packetType) {
         from = quarter * 3, to = h, color = colorOutgoingUDP;
     }
     rule_.StepSpan(surface_, from, to, color);
-}
-
-void RunningPortPlot::Reset() {
-    surface_.Erase();
-    rule_.Reset();
 }
 
 void RunningPortPlot::Select(Quantity quantity) {
@@ -87,11 +77,6 @@ void RunningImages::OnWrap(const PlotSurface& surface, const ImageContext& conte
     snapshotCount_ = static_cast<std::int16_t>(snapshotCount_ + 1);
 }
 
-void BitRainPlot::Reset() {
-    surface_.Erase();
-    rule_.Reset();
-}
-
 bool BitRainPlot::Graph(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
     // Never read past the bytes actually given, and stop at the last byte that can reach
     // column maxBits; later bytes would only be cut.
@@ -102,11 +87,6 @@ bool BitRainPlot::Graph(std::span<const std::uint8_t> packetTxt, std::int16_t pa
     return rule_.StepCovering(surface_, [&](PlotSurface& s, int y) {
         return s.RowBits(y, packetTxt.first(count), last, currentColor, kScrollErase);
     });
-}
-
-void WaterfallPlot::Reset() {
-    surface_.Erase();
-    rule_.Reset();
 }
 
 std::int16_t WaterfallPlot::ScaleLength(std::int16_t packetLen) const {

@@ -11,36 +11,48 @@
 
 namespace lumeno {
 
-// Traffic class per column: each class paints its own quarter of the column.
-class TimeSequencePlot {
+// What the four scrolling plots share: their surface, the rule, and the position in it.
+class ScrollingPlot {
   public:
-    explicit TimeSequencePlot(PlotSurface& surface) : surface_(surface) {}
-    void Plot(std::string_view packetType);
-    void Reset();
+    void Reset() {
+        surface_.Erase();
+        rule_.Reset();
+    }
     std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
+    int Lines() const { return rule_.Lines(surface_); }
+    // Moves on one line without drawing it: for a packet whose line a later one paints
+    // over before the picture is looked at.
+    void Skip() { rule_.Skip(surface_); }
 
-  private:
+  protected:
+    ScrollingPlot(PlotSurface& surface, ScrollRule::Form form) : surface_(surface), rule_(form) {}
+
     PlotSurface& surface_;
-    ScrollRule rule_{ScrollRule::Form::Column};
+    ScrollRule rule_;
+};
+
+// Traffic class per column: each class paints its own quarter of the column.
+class TimeSequencePlot : public ScrollingPlot {
+  public:
+    explicit TimeSequencePlot(PlotSurface& surface)
+        : ScrollingPlot(surface, ScrollRule::Form::Column) {}
+    void Plot(std::string_view packetType);
 };
 
 // One chosen port or address per column, smallest value at the bottom.
-class RunningPortPlot {
+class RunningPortPlot : public ScrollingPlot {
   public:
     enum Quantity { InternalPort = 0, ExternalPort = 1, InternalIP = 2, ExternalIP = 3 };
 
-    explicit RunningPortPlot(PlotSurface& surface) : surface_(surface) {}
+    explicit RunningPortPlot(PlotSurface& surface)
+        : ScrollingPlot(surface, ScrollRule::Form::Column) {}
     void Plot(std::string_view sourceIPString, std::int32_t srcPort, std::string_view destIPString,
               std::int32_t destPort);
-    void Reset();
     // A new quantity clears the picture but keeps the column.
     void Select(Quantity quantity);
     Quantity Selected() const { return quantity_; }
-    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
 
   private:
-    PlotSurface& surface_;
-    ScrollRule rule_{ScrollRule::Form::Column};
     Quantity quantity_ = ExternalPort;
 };
 
@@ -61,33 +73,21 @@ class RunningImages {
 };
 
 // Each packet's bits in one row, eight columns per byte, most significant bit first.
-class BitRainPlot {
+class BitRainPlot : public ScrollingPlot {
   public:
-    explicit BitRainPlot(PlotSurface& surface) : surface_(surface) {}
+    explicit BitRainPlot(PlotSurface& surface) : ScrollingPlot(surface, ScrollRule::Form::Row) {}
     // True when this packet completed a sweep.
     bool Graph(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
-    void Reset();
     std::int16_t maxBits = 0;
-    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
-
-  private:
-    PlotSurface& surface_;
-    ScrollRule rule_{ScrollRule::Form::Row};
 };
 
 // Each packet's length as a bar from the left, 1518 bytes spanning the width.
-class WaterfallPlot {
+class WaterfallPlot : public ScrollingPlot {
   public:
-    explicit WaterfallPlot(PlotSurface& surface) : surface_(surface) {}
+    explicit WaterfallPlot(PlotSurface& surface) : ScrollingPlot(surface, ScrollRule::Form::Row) {}
     // True when this packet completed a sweep.
     bool PlotData(std::int16_t packetLen);
-    void Reset();
     std::int16_t ScaleLength(std::int16_t packetLen) const;
-    std::int16_t scrollLocation() const { return rule_.scrollLocation(); }
-
-  private:
-    PlotSurface& surface_;
-    ScrollRule rule_{ScrollRule::Form::Row};
 };
 
 }  // namespace lumeno

@@ -30,6 +30,7 @@ class visTimeSequence : public ScrollingWindow {
     visTimeSequence();
     void Plot(std::string_view packetType) { plot_.Plot(packetType); }
     void reset() override { plot_.Reset(); }
+    ScrollingPlot& Scroll() { return plot_; }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }
     QLabel* Label1(int k) const { return label1_[k]; }
@@ -52,6 +53,7 @@ class visRunningPort : public ScrollingWindow {
         plot_.Plot(sourceIPString, srcPort, destIPString, destPort);
     }
     void reset() override { plot_.Reset(); }
+    ScrollingPlot& Scroll() { return plot_; }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }
     QComboBox* cmbVerticalType() const { return cmbVerticalType_; }
@@ -117,6 +119,7 @@ class visBitData : public RowScrollingWindow {
         plot_.Graph(packetTxt, packetLen);
     }
     void reset() override { plot_.Reset(); }
+    ScrollingPlot& Scroll() { return plot_; }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }
     std::int16_t maxBits() const { return plot_.maxBits; }
@@ -139,6 +142,7 @@ class visWaterfallData : public RowScrollingWindow {
     // Draws and saves no running image, as GraphOnly.
     void PlotDataOnly(std::int16_t packetLen) { plot_.PlotData(packetLen); }
     void reset() override { plot_.Reset(); }
+    ScrollingPlot& Scroll() { return plot_; }
 
     std::int16_t scrollLocation() const { return plot_.scrollLocation(); }
 
