@@ -43,6 +43,8 @@ frmVisTxtSettings::frmVisTxtSettings()
         check1_[i]->setGeometry(TwipsRect(120, kBoxes[i].top, 1815, 255));
         check1_[i]->setFont(verdana);
         check1_[i]->setChecked(kBoxes[i].initially);
+        shows_[i] = kBoxes[i].initially;
+        connect(check1_[i], &QCheckBox::toggled, this, [this, i](bool on) { shows_[i] = on; });
     }
     command1_ = new QPushButton(QStringLiteral("Done"), this);
     command1_->setObjectName(QStringLiteral("Command1"));

@@ -20,7 +20,8 @@ class frmVisTxtSettings : public QWidget {
 
     QCheckBox* Check1(int index) const { return check1_.at(index); }
     QPushButton* Command1() const { return command1_; }
-    bool Shows(int field) const { return check1_[field]->isChecked(); }
+    // Kept as the boxes change: the header log asks for every packet.
+    bool Shows(int field) const { return shows_[field]; }
     bool ClosedByUser() const { return closedByUser_; }
 
   protected:
@@ -29,6 +30,7 @@ class frmVisTxtSettings : public QWidget {
   private:
     QLabel* label1_;
     std::array<QCheckBox*, kFields> check1_{};
+    std::array<bool, kFields> shows_{};
     QPushButton* command1_;
     bool closedByUser_ = false;
 };

@@ -73,7 +73,10 @@ class ViewManager : public QObject, public RecordSink {
         fan_.SetAdaptive(adaptive);
     }
     bool DrawingThread() const { return fan_.Threaded(); }
-    void Sync() { fan_.Sync(); }
+    void Sync() {
+        fan_.Sync();
+        if (visTxt_) visTxt_->TakeLines();
+    }
     void ClearVisualizations();
     // Writes the ten graphical views' images into dir, all named with one timestamp, as
     // BMP files or, with format "png", as PNG files of the same pixels.

@@ -59,6 +59,93 @@ void HeaderLog::Add(std::string_view line) {
     appended_ += line.size();
 }
 
+void HeaderLog::AddLines(std::string_view joined, std::span<const std::uint32_t> ends) {
+    // Add, line by line, on the lines' sizes only: the log as it stands (old, from oldAt
+    // while oldLive) followed, after a CR LF when both are there, by the live given lines
+    // (pieces_ from first) joined by CR LF. Only what is left at the end is copied.
+    const std::string_view old = Text();
+    std::size_t oldAt = 0;
+    bool oldLive = !old.empty();
+    // Header fields are plain ASCII, a character a byte; anything else is counted. A line
+    // with a break of its own is lines to the log: those go the long way.
+    if (joined.find('\r') != std::string_view::npos) {
+        std::size_t at = 0;
+        for (const std::uint32_t end : ends) {
+            Add(joined.substr(at, end - at));
+            at = end;
+        }
+        return;
+    }
+    const bool plain = CharacterCount(joined) == joined.size();
+    auto count = [&](std::string_view text) { return plain ? text.size() : CharacterCount(text); };
+    auto text = [&](const Piece& p) { return joined.substr(p.at, p.bytes); };
+    // Bytes of the character that begins text (a lead byte and its continuation bytes).
+    auto firstCharacter = [](std::string_view text) {
+        std::size_t n = 1;
+        while (n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) ++n;
+        return n;
+    };
+    pieces_.clear();
+    std::size_t first = 0;
+    std::size_t characters = characters_;
+    std::uint64_t appended = appended_, dropped = droppedLines_;
+
+    std::size_t from = 0;
+    for (const std::uint32_t end : ends) {
+        const std::size_t live = pieces_.size() - first;
+        if (characters > kTrimAbove) {
+            const std::string_view rest = old.substr(oldAt);
+            const std::size_t crlf = oldLive ? rest.find("\r\n") : std::string_view::npos;
+            if (crlf != std::string_view::npos) {
+                characters -= count(rest.substr(0, crlf + 2));
+                oldAt += crlf + 2;
+                oldLive = oldAt < old.size() || live > 0;
+                ++dropped;
+            } else if (oldLive && live > 0) {  // the old text's last line and the CR LF after it
+                characters -= count(rest) + 2;
+                oldLive = false;
+                ++dropped;
+            } else if (oldLive) {  // one line without a break: its first character goes
+                const std::size_t n = firstCharacter(rest);
+                characters -= 1;
+                oldAt += n;
+                oldLive = oldAt < old.size();
+            } else if (live > 1) {
+                characters -= count(text(pieces_[first])) + 2;
+                ++first;
+                ++dropped;
+            } else if (live == 1) {
+                Piece& p = pieces_[first];
+                const std::size_t n = firstCharacter(text(p));
+                characters -= 1;
+                p.at += n;
+                p.bytes -= n;
+                if (p.bytes == 0) ++first;
+            }
+        }
+        const Piece line{from, end - from};
+        from = end;
+        const bool empty = !oldLive && pieces_.size() == first;
+        if (empty && line.bytes == 0) continue;  // an empty line leaves an empty log empty
+        const std::size_t separator = empty ? 0 : 2;
+        characters += separator + count(text(line));
+        appended += separator + line.bytes;
+        pieces_.push_back(line);
+    }
+
+    std::string result;
+    if (oldLive) result.assign(old.substr(oldAt));
+    for (std::size_t i = first; i < pieces_.size(); ++i) {
+        if (oldLive || i > first) result += "\r\n";
+        result += text(pieces_[i]);
+    }
+    buffer_ = std::move(result);
+    start_ = 0;
+    characters_ = characters;
+    appended_ = appended;
+    droppedLines_ = dropped;
+}
+
 void HeaderLog::Assign(std::string_view text) {
     buffer_.assign(text);
     start_ = 0;
@@ -74,24 +161,31 @@ void HeaderLog::Clear() {
 }
 
 void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line) {
-    line.clear();
-    auto text = [&](std::string_view v) {
-        line += v;
-        line += '\t';
-    };
-    auto number = [&](std::int32_t v) {
-        char digits[12];
-        const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-        line.append(digits, end);
-        line += '\t';
-    };
-    if (chosen[0]) text(f.sourceMAC);
-    if (chosen[1]) text(f.sourceIP);
-    if (chosen[2]) number(f.sourcePort);
-    if (chosen[3]) text(f.dstMAC);
-    if (chosen[4]) text(f.dstIP);
-    if (chosen[5]) number(f.dstPort);
-    if (chosen[6]) text(f.transportType);
+    // The line's length first, then one resize and plain copies: this runs for every packet.
+    char sourceDigits[12], dstDigits[12];
+    const std::string_view values[7] = {
+        f.sourceMAC,
+        f.sourceIP,
+        {sourceDigits,
+         static_cast<std::size_t>(std::to_chars(sourceDigits, sourceDigits + 12, f.sourcePort).ptr -
+                                  sourceDigits)},
+        f.dstMAC,
+        f.dstIP,
+        {dstDigits, static_cast<std::size_t>(
+                        std::to_chars(dstDigits, dstDigits + 12, f.dstPort).ptr - dstDigits)},
+        f.transportType};
+    std::size_t length = 0;
+    for (int i = 0; i < 7; ++i) {
+        if (chosen[i]) length += values[i].size() + 1;
+    }
+    std::size_t at = line.size();
+    line.resize(at + length);
+    for (int i = 0; i < 7; ++i) {
+        if (!chosen[i]) continue;
+        if (!values[i].empty()) std::memcpy(line.data() + at, values[i].data(), values[i].size());
+        at += values[i].size();
+        line[at++] = '\t';
+    }
 }
 
 void FormatBody(std::span<const std::uint8_t> bytes, std::string& hex, std::string& ascii) {

@@ -17,6 +17,10 @@ class HeaderLog {
 
     // Trims (at most one line, only when over the bound) and then appends the line.
     void Add(std::string_view line);
+    // The same as Add for each line in turn, the lines given joined (ends: where each one
+    // ends in joined), but only the lines the trimming leaves are copied: a busy link adds
+    // thousands of lines between two looks at the log, of which a few dozen stay.
+    void AddLines(std::string_view joined, std::span<const std::uint32_t> ends);
     // Replaces the log, for text the user typed into the box.
     void Assign(std::string_view text);
     void Clear();
@@ -33,6 +37,11 @@ class HeaderLog {
 
   private:
     void DropOldestLine();
+    // Where a line AddLines was given lies in joined.
+    struct Piece {
+        std::size_t at, bytes;
+    };
+    std::vector<Piece> pieces_;  // kept from call to call, for its memory
 
     std::string buffer_;
     std::size_t start_ = 0;       // the log begins here; what lies before was trimmed
@@ -41,7 +50,8 @@ class HeaderLog {
     std::uint64_t droppedLines_ = 0;
 };
 
-// Builds one log line: each chosen field followed by a TAB, in the fixed field order.
+// Appends one log line to line: each chosen field followed by a TAB, in the fixed field
+// order.
 struct HeaderFields {
     std::string_view sourceMAC, sourceIP;
     std::int32_t sourcePort;

@@ -86,16 +86,26 @@ frmVisTxtSettings& visTxt::Settings() {
 void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
                          std::int32_t sourcePort, std::string_view dstMAC, std::string_view dstIP,
                          std::int32_t dstPort, std::string_view transportType) {
-    TakeUserEdits();
     const frmVisTxtSettings& settings = Settings();
     bool chosen[frmVisTxtSettings::kFields];
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) chosen[i] = settings.Shows(i);
     const HeaderFields fields{sourceMAC, sourceIP, sourcePort,   dstMAC,
                               dstIP,     dstPort,  transportType};
-    FormatHeaderLine(fields, chosen, line_);
+    FormatHeaderLine(fields, chosen, waiting_);
+    waitingEnds_.push_back(static_cast<std::uint32_t>(waiting_.size()));
     NoteColumns(fields, chosen);
-    log_.Add(line_);
+    // A bound on what waits, for a caller that never ends a batch.
+    if (waitingEnds_.size() >= kMostWaitingLines) TakeLines();
     Changed();
+}
+
+void visTxt::TakeLines() {
+    if (waitingEnds_.empty()) return;
+    // Text typed into the box since it last showed the log came before these lines.
+    TakeUserEdits();
+    log_.AddLines(waiting_, waitingEnds_);
+    waiting_.clear();
+    waitingEnds_.clear();
 }
 
 void visTxt::NoteColumns(const HeaderFields& f, const bool (&chosen)[7]) {
@@ -160,6 +170,8 @@ void visTxt::TakeUserEdits() {
 }
 
 void visTxt::Clear() {
+    waiting_.clear();
+    waitingEnds_.clear();
     log_.Clear();
     txtPacket_->clear();
     txtPacket_->document()->setModified(false);
@@ -189,6 +201,7 @@ int PositionOf(const QTextDocument& doc, LinePosition at) {
 }  // namespace
 
 void visTxt::Push() {
+    TakeLines();
     TakeUserEdits();
     QScrollBar* down = txtPacket_->verticalScrollBar();
     QScrollBar* across = txtPacket_->horizontalScrollBar();

@@ -55,7 +55,14 @@ class visTxt : public BufferedTextWindow {
     // Empties the log and its box.
     void Clear();
     // The log as it stands, lines separated by CR LF.
-    std::string_view LogText() const { return log_.Text(); }
+    std::string_view LogText() {
+        TakeLines();
+        return log_.Text();
+    }
+    // Puts the lines printed since the last call into the log. Lines wait until then, so
+    // that those trimmed again before anyone looks are never copied; the capture calls this
+    // at the end of every batch, before the user can type into the box.
+    void TakeLines();
 
     QPlainTextEdit* txtPacket() const { return txtPacket_; }
     QPushButton* btnVisTxtSettings() const { return btnVisTxtSettings_; }
@@ -71,6 +78,7 @@ class visTxt : public BufferedTextWindow {
     // Text the user typed into the box is the log from then on, followed by the lines added
     // since the box last showed the log.
     void TakeUserEdits();
+    static constexpr std::size_t kMostWaitingLines = 8192;
     // Widens the tab stops to the longest value seen in each column since the log was cleared.
     void NoteColumns(const HeaderFields& fields, const bool (&chosen)[7]);
     void SetTabStops();
@@ -79,7 +87,9 @@ class visTxt : public BufferedTextWindow {
     QPushButton* btnVisTxtSettings_;
     QPointer<frmVisTxtSettings> settings_;
     HeaderLog log_;
-    std::string line_;
+    // Lines printed but not yet in the log, joined, and where each ends.
+    std::string waiting_;
+    std::vector<std::uint32_t> waitingEnds_;
     std::string shown_;
     // Where the log stood when the box last showed it.
     std::uint64_t appendedAtPush_ = 0;
