@@ -1,6 +1,8 @@
 #include "capture/FileSource.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,13 +58,25 @@ bool FileSource::Open(QString* error) {
         if (error) *error = QString::fromStdString(why);
         return false;
     }
+    // A filter is libpcap's to apply: such files stay with it.
+    if (filter_.empty()) {
+        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        std::uint8_t header[24];
+        if (fd >= 0 && ::read(fd, header, sizeof header) == sizeof header &&
+            PcapFileReader::Suits(header, pcap_datalink(handle_)) && pcap_snapshot(handle_) > 0) {
+            reader_ = std::make_unique<PcapFileReader>(
+                fd, header, static_cast<std::uint32_t>(pcap_snapshot(handle_)));
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     return true;
 }
 
 void FileSource::Start() {
     running_ = true;
     pacer_.Reset();
-    pendingHeader_ = nullptr;
+    pending_.waiting = false;
     delivered_ = 0;
     timer_.start(0);
 }
@@ -94,7 +108,9 @@ void FileSource::SetPaused(bool paused) {
 ReplayPosition FileSource::Position() const {
     ReplayPosition position;
     position.totalBytes = totalBytes_;
-    if (file_ && handle_) {
+    if (reader_) {
+        position.bytesRead = reader_->Consumed();
+    } else if (file_ && handle_) {
         const long at = std::ftell(file_);
         if (at > 0) position.bytesRead = static_cast<std::uint64_t>(at);
     }
@@ -102,14 +118,40 @@ ReplayPosition FileSource::Position() const {
     return position;
 }
 
+FileSource::Read FileSource::ReadRecord(QString& damage) {
+    if (reader_) {
+        PcapFileReader::Record record;
+        switch (reader_->Next(record)) {
+            case PcapFileReader::Status::kRecord:
+                pending_ = {true, record.ts, record.wireLength, record.bytes};
+                return Read::kRecord;
+            case PcapFileReader::Status::kEnd:
+                return Read::kEnd;
+            case PcapFileReader::Status::kDamaged:
+                damage = QString::fromStdString(reader_->Error());
+                return Read::kDamaged;
+        }
+    }
+    pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    const int status = pcap_next_ex(handle_, &header, &bytes);
+    if (status == PCAP_ERROR_BREAK) return Read::kEnd;
+    if (status != 1) {
+        damage = QString::fromLocal8Bit(pcap_geterr(handle_));
+        return Read::kDamaged;
+    }
+    pending_ = {true, header->ts, header->len, {bytes, header->caplen}};
+    return Read::kRecord;
+}
+
 void FileSource::OnTick() {
     if (!running_ || !handle_ || pacer_.IsPaused()) return;
     Budget budget;
     while (running_) {
-        if (!pendingHeader_) {
-            const int status = pcap_next_ex(handle_, &pendingHeader_, &pendingBytes_);
-            if (status == PCAP_ERROR_BREAK) {
-                pendingHeader_ = nullptr;
+        if (!pending_.waiting) {
+            QString damage;
+            const Read status = ReadRecord(damage);
+            if (status == Read::kEnd) {
                 sink_.EndBatch();
                 running_ = false;
                 sink_.Finished(QStringLiteral("End of capture file %1: %2 packets read.")
@@ -117,18 +159,17 @@ void FileSource::OnTick() {
                                    .arg(delivered_));
                 return;
             }
-            if (status != 1) {
-                pendingHeader_ = nullptr;
+            if (status == Read::kDamaged) {
                 running_ = false;
                 sink_.Failed(QStringLiteral("Capture file %1 is damaged after %2 packets: %3")
                                  .arg(QString::fromStdString(path_))
                                  .arg(delivered_)
-                                 .arg(QString::fromLocal8Bit(pcap_geterr(handle_))));
+                                 .arg(damage));
                 return;
             }
         }
         if (pacer_.Paced()) {
-            const double stamp = pendingHeader_->ts.tv_sec + pendingHeader_->ts.tv_usec / 1e6;
+            const double stamp = pending_.ts.tv_sec + pending_.ts.tv_usec / 1e6;
             const double waitMs = pacer_.WaitMillis(stamp);
             if (waitMs > 0) {
                 timer_.start(static_cast<int>(std::min(std::ceil(waitMs), 1000.0 * 3600)));
@@ -136,12 +177,11 @@ void FileSource::OnTick() {
                 return;
             }
         }
-        const pcap_pkthdr* header = pendingHeader_;
-        pendingHeader_ = nullptr;
+        pending_.waiting = false;
         SourceFrame frame;
-        frame.bytes = {pendingBytes_, header->caplen};
-        frame.wireLength = header->len;
-        SetStamp(frame, header->ts);
+        frame.bytes = pending_.bytes;
+        frame.wireLength = pending_.wireLength;
+        SetStamp(frame, pending_.ts);
         frame.linkType = pcap_datalink(handle_);
         ++delivered_;
         if (!sink_.Deliver(frame) || budget.Spent()) break;

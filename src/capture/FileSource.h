@@ -7,11 +7,13 @@
 #include <string>
 
 #include "capture/CaptureSource.h"
+#include "capture/PcapFileReader.h"
 #include "capture/ReplayPacer.h"
 
 namespace lumeno {
 
-// A capture file (pcap or pcapng) read through libpcap, at the recorded pace or faster.
+// A capture file (pcap or pcapng) read through libpcap, at the recorded pace or faster; a
+// plain pcap file that libpcap would hand over as stored is read by PcapFileReader instead.
 class FileSource : public CaptureSource {
   public:
     FileSource(SourceSink& sink, std::string path, std::string filter);
@@ -30,6 +32,9 @@ class FileSource : public CaptureSource {
     ReplayPosition Position() const override;
 
   private:
+    enum class Read { kRecord, kEnd, kDamaged };
+    // Reads the next record into pending_; on damage says why in damage.
+    Read ReadRecord(QString& damage);
     void OnTick();
 
     std::string path_, filter_;
@@ -43,10 +48,15 @@ class FileSource : public CaptureSource {
     bool running_ = false;
     QTimer timer_;
     ReplayPacer pacer_;
+    std::unique_ptr<PcapFileReader> reader_;
     std::uint64_t delivered_ = 0;
-    // A packet read but not yet due waits here (libpcap keeps its bytes until the next read).
-    pcap_pkthdr* pendingHeader_ = nullptr;
-    const u_char* pendingBytes_ = nullptr;
+    // A packet read but not yet due waits here (its bytes stay until the next read).
+    struct Pending {
+        bool waiting = false;
+        timeval ts{};
+        std::uint32_t wireLength = 0;
+        std::span<const std::uint8_t> bytes;
+    } pending_;
 };
 
 }  // namespace lumeno
