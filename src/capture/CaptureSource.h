@@ -69,7 +69,7 @@ class SourceSink {
 class CaptureSource : public QObject {
   public:
     // One turn of the event loop handles at most this many packets, or this many ms.
-    static constexpr int kBatchPackets = 4096;
+    static constexpr int kBatchPackets = 16384;
     static constexpr int kBatchMillis = 4;
     // Packets between looks at the clock within a batch (a look costs as much as a small
     // packet's decoding).
