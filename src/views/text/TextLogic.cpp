@@ -97,12 +97,12 @@ void HeaderLog::AddLines(std::string_view joined, std::span<const std::uint32_t>
             const std::string_view rest = old.substr(oldAt);
             const std::size_t crlf = oldLive ? rest.find("\r\n") : std::string_view::npos;
             if (crlf != std::string_view::npos) {
-                characters -= count(rest.substr(0, crlf + 2));
+                characters -= CharacterCount(rest.substr(0, crlf + 2));
                 oldAt += crlf + 2;
                 oldLive = oldAt < old.size() || live > 0;
                 ++dropped;
             } else if (oldLive && live > 0) {  // the old text's last line and the CR LF after it
-                characters -= count(rest) + 2;
+                characters -= CharacterCount(rest) + 2;
                 oldLive = false;
                 ++dropped;
             } else if (oldLive) {  // one line without a break: its first character goes

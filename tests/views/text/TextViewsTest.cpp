@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -75,6 +76,60 @@ TEST(HeaderLog, TrimsOneOldestLineOnlyAbove3000Characters) {
         "cdefghij";
     for (std::size_t from = 0; from < 8; ++from) {
         EXPECT_EQ(HeaderLog::CharacterCount(std::string(from, 'z') + text + text), from + 2 * 13);
+    }
+}
+
+// Guards adding many lines at once: the text, its length in characters, the bytes appended
+// and the lines dropped are those of adding the same lines one by one, whatever the log held
+// (typed text with and without breaks, multi-byte characters, far over the bound, nothing)
+// and whatever the lines are (empty, long, multi-byte, with breaks or a lone CR of their own).
+TEST(HeaderLog, LinesAddedTogetherLeaveWhatAddingThemOneByOneLeaves) {
+    std::mt19937 rng(11);
+    auto line = [&]() -> std::string {
+        switch (rng() % 8) {
+            case 0:
+                return "";
+            case 1:
+                return std::string(rng() % 40, 'x') + "\xc3\xa9\xe2\x82\xac";
+            case 2:
+                return "a\r\nb";
+            case 3:
+                return std::string(300 + rng() % 3000, 'L');
+            case 4:
+                return "cr\r";
+            default:
+                return std::string(10 + rng() % 90, static_cast<char>('a' + rng() % 26));
+        }
+    };
+    const std::string typed[] = {"",
+                                 "typed",
+                                 std::string(5000, 'x'),
+                                 "\r\n",
+                                 "a\r\n",
+                                 "\xc3\xa9\r\n" + std::string(2999, 'y'),
+                                 std::string(4000, 'z') + "\r\nq\r\n"};
+    for (const std::string& start : typed) {
+        HeaderLog one, many;
+        one.Assign(start);
+        many.Assign(start);
+        for (int round = 0; round < 40; ++round) {
+            const std::size_t n = std::size_t{1} << (rng() % 12);
+            const bool plain = rng() % 3 != 0;
+            std::string joined;
+            std::vector<std::uint32_t> ends;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::string l =
+                    plain ? std::string(rng() % 60, static_cast<char>('a' + rng() % 26)) : line();
+                one.Add(l);
+                joined += l;
+                ends.push_back(static_cast<std::uint32_t>(joined.size()));
+            }
+            many.AddLines(joined, ends);
+            ASSERT_EQ(many.Text(), one.Text()) << "start " << start.size() << ", round " << round;
+            ASSERT_EQ(many.Length(), one.Length());
+            ASSERT_EQ(many.Appended(), one.Appended());
+            ASSERT_EQ(many.DroppedLines(), one.DroppedLines());
+        }
     }
 }
 
