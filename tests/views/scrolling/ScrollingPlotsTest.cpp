@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "packet/Colors.h"
@@ -157,6 +158,61 @@ TEST_F(ScrollingPlot, WaterfallBarLengthsRoundHalvesToEven) {
     for (auto [width, bar] : {std::pair{5, 2}, {7, 4}, {3, 2}, {1, 0}, {1518, 759}}) {
         PlotSurface narrow(width, 1, kBlack);
         EXPECT_EQ(WaterfallPlot(narrow).ScaleLength(759), bar) << width;
+    }
+}
+
+// Guards stepping over a packet whose line a later one paints over before anyone looks: in
+// each of the four plots, over runs shorter and longer than a sweep, the picture (cursor
+// included) and the position are those of drawing every packet.
+TEST_F(ScrollingPlot, APacketWhoseLineIsPaintedAgainIsOnlySteppedOver) {
+    std::mt19937 rng(3);
+    const char* const kinds[] = {"incomingTCP", "outgoingTCP", "incomingUDP", "outgoingUDP"};
+    for (int plot = 0; plot < 4; ++plot) {
+        SCOPED_TRACE(plot);
+        PlotSurface all(7, 5, kBlack), stepped(7, 5, kBlack);
+        TimeSequencePlot timeAll(all), timeStepped(stepped);
+        RunningPortPlot portAll(all), portStepped(stepped);
+        WaterfallPlot fallAll(all), fallStepped(stepped);
+        BitRainPlot rainAll(all), rainStepped(stepped);
+        rainAll.maxBits = rainStepped.maxBits = 6;
+        lumeno::ScrollingPlot* const plots[4][2] = {{&timeAll, &timeStepped},
+                                                    {&portAll, &portStepped},
+                                                    {&fallAll, &fallStepped},
+                                                    {&rainAll, &rainStepped}};
+        lumeno::ScrollingPlot& stepper = *plots[plot][1];
+        for (const int run : {3, 1, 12, 7, 6, 30}) {
+            for (int i = 0; i < run; ++i) {
+                currentColor = MakeRgb(rng() % 256, 1, 2);
+                const int port = static_cast<int>(rng() % 65536);
+                const auto length = static_cast<std::int16_t>(rng() % 1600);
+                const char* kind = kinds[rng() % 4];
+                const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(rng()), 0x81};
+                auto draw = [&](bool all) {
+                    switch (plot) {
+                        case 0:
+                            (all ? timeAll : timeStepped).Plot(kind);
+                            break;
+                        case 1:
+                            (all ? portAll : portStepped).Plot("10.0.0.1", port, "10.0.0.2", 80);
+                            break;
+                        case 2:
+                            (all ? fallAll : fallStepped).PlotData(length);
+                            break;
+                        default:
+                            (all ? rainAll : rainStepped).Graph(bytes, length);
+                            break;
+                    }
+                };
+                draw(true);
+                if (run - 1 - i >= stepper.Lines()) {
+                    stepper.Skip();
+                } else {
+                    draw(false);
+                }
+            }
+            EXPECT_EQ(all.Image(), stepped.Image()) << "run of " << run;
+            EXPECT_EQ(plots[plot][0]->scrollLocation(), stepper.scrollLocation());
+        }
     }
 }
 
