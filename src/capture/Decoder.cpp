@@ -1,5 +1,6 @@
 #include "capture/Decoder.h"
 
+#include <cstring>
 #include <limits>
 
 #include "packet/ByteReader.h"
@@ -234,29 +235,50 @@ void AppendDottedQuad(std::span<const std::uint8_t, 4> octets, IpText& out) {
 
 }  // namespace
 
-// Every frame's two MACs and every IPv4 packet's two addresses are written: a character at
-// a time through the bounded text costs more than the rest of the decoding.
-void FormatMac(std::span<const std::uint8_t, 6> mac, MacText& out) {
-    char text[17];
-    for (std::size_t i = 0; i < 6; ++i) {
-        text[3 * i] = kHexDigits[mac[i] >> 4];
-        text[3 * i + 1] = kHexDigits[mac[i] & 0x0F];
-        if (i < 5) text[3 * i + 2] = ':';
+namespace {
+
+// Every frame's two MACs and every IPv4 packet's two addresses are written: from tables of
+// each byte's text, a few stores each.
+struct ByteTexts {
+    char hex[256][2];
+    char decimal[256][4];  // the digits, then a dot
+    std::uint8_t decimalLength[256];
+};
+
+constexpr ByteTexts MakeByteTexts() {
+    ByteTexts t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        t.hex[v][0] = kHexDigits[v >> 4];
+        t.hex[v][1] = kHexDigits[v & 0x0F];
+        unsigned n = 0;
+        if (v >= 100) t.decimal[v][n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) t.decimal[v][n++] = static_cast<char>('0' + v / 10 % 10);
+        t.decimal[v][n++] = static_cast<char>('0' + v % 10);
+        t.decimal[v][n] = '.';
+        t.decimalLength[v] = static_cast<std::uint8_t>(n);
     }
-    out.assign({text, sizeof text});
+    return t;
+}
+
+constexpr ByteTexts kByteTexts = MakeByteTexts();
+
+}  // namespace
+
+void FormatMac(std::span<const std::uint8_t, 6> mac, MacText& out) {
+    char text[18] = "00:00:00:00:00:00";
+    for (std::size_t i = 0; i < 6; ++i) std::memcpy(text + 3 * i, kByteTexts.hex[mac[i]], 2);
+    out.assign({text, 17});
 }
 
 void FormatIPv4(std::uint32_t address, IpText& out) {
-    char text[15];
+    char text[16];  // four texts of up to three digits and a dot, the last dot cut off
     std::size_t n = 0;
     for (int shift = 24; shift >= 0; shift -= 8) {
-        if (shift != 24) text[n++] = '.';
         const unsigned value = (address >> shift) & 0xFF;
-        if (value >= 100) text[n++] = static_cast<char>('0' + value / 100);
-        if (value >= 10) text[n++] = static_cast<char>('0' + value / 10 % 10);
-        text[n++] = static_cast<char>('0' + value % 10);
+        std::memcpy(text + n, kByteTexts.decimal[value], 4);
+        n += kByteTexts.decimalLength[value] + 1u;
     }
-    out.assign({text, n});
+    out.assign({text, n - 1});
 }
 
 void FormatIPv6(std::span<const std::uint8_t, 16> address, IpText& out) {

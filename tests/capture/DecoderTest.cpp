@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <memory>
 #include <tuple>
 
@@ -207,6 +209,30 @@ TEST(Decoder, IPv6TextIsCanonical) {
         char reference[INET6_ADDRSTRLEN];
         ::inet_ntop(AF_INET6, address.data(), reference, sizeof reference);
         EXPECT_EQ(text.view(), reference);
+    }
+}
+
+// The IPv4 and MAC texts, written from tables of each byte's text: the C library's for every
+// byte value in every place.
+TEST(Decoder, IPv4AndMacTextsAreTheCLibrarys) {
+    IpText ip;
+    MacText mac;
+    char reference[INET_ADDRSTRLEN];
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        for (const std::uint32_t address :
+             {v << 24 | 0x000A00FF, 0x0A00FF00 | v, v * 0x01010101u, (v << 16) | (v ^ 0x5A) << 8}) {
+            const std::uint32_t network = htonl(address);
+            ::inet_ntop(AF_INET, &network, reference, sizeof reference);
+            FormatIPv4(address, ip);
+            EXPECT_EQ(ip.view(), reference);
+        }
+        const std::array<std::uint8_t, 6> bytes = {
+            std::uint8_t(v), 0x0F, 0xA0, std::uint8_t(~v), std::uint8_t(v * 7), 0};
+        char macReference[18];
+        std::snprintf(macReference, sizeof macReference, "%02x:%02x:%02x:%02x:%02x:%02x", bytes[0],
+                      bytes[1], bytes[2], bytes[3], bytes[4], bytes[5]);
+        FormatMac(bytes, mac);
+        EXPECT_EQ(mac.view(), macReference);
     }
 }
 
