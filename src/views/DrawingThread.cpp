@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "views/parallel/ParallelWindows.h"
 #include "views/scrolling/ScrollingWindows.h"
@@ -64,7 +65,9 @@ void DrawingThread::Draw(const Views& v, const Fields& f, const AddressNumbers& 
                          std::uint64_t later) {
     // The views take their colour as the intake set it, on the thread that draws.
     currentColor = f.color;
-    const KnownAddresses known(f.sourceIP, numbers.source, f.dstIP, numbers.dst);
+    // The parallel views find the record's address numbers here instead of working them out.
+    std::optional<KnownAddresses> known;
+    if (from < to) known.emplace(f.sourceIP, numbers.source, f.dstIP, numbers.dst);
     for (int i = from; i < to; ++i) {
         switch (i) {
             case 0:
