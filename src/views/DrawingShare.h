@@ -54,15 +54,16 @@ class DrawingShare {
 // thread for a while, and handed over again now and then to see whether a core is free again,
 // at ever longer intervals while it is not.
 //
-// It judges by wall time per second of work: the capture thread's time from its first record
-// to the end of its wait for the drawing thread, over the CPU time both threads spent on the
-// records meanwhile. Drawing everything on one thread gives that thread's share of a core
-// (about 1 on a quiet machine); sharing the work well gives about 1/2.
+// It judges by wall time per record: the capture thread's time from its first record to the
+// end of its wait for the drawing thread, over the records meanwhile, shared against drawn
+// alone just before. Sharing both divides the work and saves some (the drawing thread steps
+// over scrolling lines that are painted again before anyone looks), so the time per record
+// tells what the CPU time alone would not.
 class HandOver {
   public:
     struct Cost {
-        double wall = 0;  // seconds
-        double work = 0;  // CPU seconds, both threads
+        double wall = 0;     // seconds
+        double records = 0;  // records drawn meanwhile
     };
     // Stretches of work are judged together until they add up to this much wall time: the
     // scheduler shares a core among threads in slices of a few milliseconds.
@@ -79,9 +80,9 @@ class HandOver {
     // seconds. Returns whether Shared() changed.
     bool Add(Cost cost, double now) {
         judged_.wall += cost.wall;
-        judged_.work += cost.work;
+        judged_.records += cost.records;
         if (judged_.wall < kJudgeAfter) return false;
-        const double ratio = judged_.wall / std::max(judged_.work, 1e-9);
+        const double ratio = judged_.wall / std::max(judged_.records, 1e-9);
         judged_ = {};
         if (!shared_) {
             alone_ = ratio;
@@ -110,7 +111,7 @@ class HandOver {
   private:
     bool shared_ = true;
     bool probing_ = false;
-    // The wall time per second of work drawing everything on one thread, as last seen.
+    // The wall time per record drawing everything on one thread, as last seen.
     double alone_ = 1;
     Cost judged_;
     double retry_ = kFirstRetry;

@@ -136,6 +136,7 @@ void DrawingThread::Plot(const Views& views, const Fields& f) {
         return;
     }
     if (!stretch_) StartStretch();
+    ++stretchRecords_;
     const int type = handOver_.Shared() ? RecordRing::SlotType(f) : -1;
     if (type < 0) {
         // Not shared, or texts no address can be: drawn here, in their turn.
@@ -166,6 +167,7 @@ void DrawingThread::Sync() {
 void DrawingThread::StartStretch() {
     stretch_ = true;
     stretchWall_ = WallNow();
+    stretchRecords_ = 0;
     stretchHere_ = CpuNow();
     stretchThere_ = drawnCpu_.load(std::memory_order_relaxed);
 }
@@ -181,7 +183,7 @@ void DrawingThread::EndStretch() {
     }
     if (!adaptive_) return;
     handOver_.Add(
-        {static_cast<double>(wall - stretchWall_) * 1e-9, static_cast<double>(here + there) * 1e-9},
+        {static_cast<double>(wall - stretchWall_) * 1e-9, static_cast<double>(stretchRecords_)},
         static_cast<double>(wall) * 1e-9);
 }
 

@@ -106,6 +106,7 @@ class DrawingThread {
     HandOver handOver_;
     bool stretch_ = false;  // records came since the last Sync
     std::int64_t stretchWall_ = 0, stretchHere_ = 0, stretchThere_ = 0;  // ns at its start
+    std::uint64_t stretchRecords_ = 0;
     // CPU time the drawing thread spent drawing, ns.
     std::atomic<std::int64_t> drawnCpu_{0};
     std::thread worker_;

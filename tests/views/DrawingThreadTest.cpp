@@ -144,10 +144,10 @@ TEST(DrawingThread, TheDrawingThreadGivesTheSamePicturesAsOne) {
     threaded.SetThreaded(false);
 }
 
-// The hand-over judged from what stretches of work cost: wall time per CPU second of work
+// The hand-over judged from what stretches of work cost: wall time per record
 // while shared and while drawing alone, phase by phase (a core busy elsewhere, then free).
 TEST(DrawingThread, WorkComesBackWhileSharingDoesNotGainAndGoesOverWhenItDoes) {
-    // Each phase: until when (s), then wall time per CPU second of work shared and alone.
+    // Each phase: until when (s), then wall time per record (in some unit) shared and alone.
     using Phases = std::vector<std::array<double, 3>>;
     // The phases, how often the work came back, the least and most fraction of the time
     // shared, and whether shared at the end.
