@@ -51,18 +51,18 @@ bool FileSource::Open(QString* error) {
     }
     file_ = file;
     struct stat st {};
-    if (::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
-        totalBytes_ = static_cast<std::uint64_t>(st.st_size);
-    }
+    const bool regular = ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+    if (regular) totalBytes_ = static_cast<std::uint64_t>(st.st_size);
     if (std::string why; !ApplyFilter(handle_, filter_, why)) {
         if (error) *error = QString::fromStdString(why);
         return false;
     }
     // A filter is libpcap's to apply: such files stay with it.
-    if (filter_.empty()) {
-        const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (regular && filter_.empty()) {
+        // The file libpcap opened, read at offsets of the reader's own.
+        const int fd = ::fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
         std::uint8_t header[24];
-        if (fd >= 0 && ::read(fd, header, sizeof header) == sizeof header &&
+        if (fd >= 0 && ::pread(fd, header, sizeof header, 0) == sizeof header &&
             PcapFileReader::Suits(header, pcap_datalink(handle_)) && pcap_snapshot(handle_) > 0) {
             reader_ = std::make_unique<PcapFileReader>(
                 fd, header, static_cast<std::uint32_t>(pcap_snapshot(handle_)));

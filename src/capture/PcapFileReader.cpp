@@ -76,7 +76,8 @@ bool PcapFileReader::Have(std::size_t n) {
     }
     while (end_ < n && !atEnd_) {
         const ssize_t got =
-            ::read(fd_, buffer_.get() + end_, std::min(kReadSize, kBufferSize - end_));
+            ::pread(fd_, buffer_.get() + end_, std::min(kReadSize, kBufferSize - end_),
+                    static_cast<off_t>(fileOffset_));
         if (got < 0) {
             if (errno == EINTR) continue;
             error_ = std::string("error reading dump file: ") + std::strerror(errno);
@@ -84,6 +85,7 @@ bool PcapFileReader::Have(std::size_t n) {
         }
         if (got == 0) atEnd_ = true;
         end_ += static_cast<std::size_t>(got);
+        fileOffset_ += static_cast<std::uint64_t>(got);
     }
     return end_ >= n;
 }

@@ -33,8 +33,8 @@ class PcapFileReader {
     // fixes up nor allows past kMaxRecord.
     static bool Suits(std::span<const std::uint8_t> header, int linkType);
 
-    // Reads from fd (closed with the reader), positioned at the first record, of a file that
-    // Suits with this header and has libpcap's snapshot length for it.
+    // Reads from fd (closed with the reader; its offset is not used) the records after the
+    // header of a file that Suits with this header and has libpcap's snapshot length for it.
     PcapFileReader(int fd, std::span<const std::uint8_t> header, std::uint32_t snapshot);
     ~PcapFileReader();
     PcapFileReader(const PcapFileReader&) = delete;
@@ -59,6 +59,7 @@ class PcapFileReader {
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t start_ = 0, end_ = 0;
     bool atEnd_ = false;
+    std::uint64_t fileOffset_ = 24;  // of the next read
     std::uint64_t consumed_ = 24;
     std::string error_;
 };

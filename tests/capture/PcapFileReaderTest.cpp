@@ -46,7 +46,7 @@ std::optional<std::pair<std::vector<Packet>, std::string>> ByReader(const std::s
     pcap_close(p);
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::uint8_t header[24];
-    if (::read(fd, header, 24) != 24 || !PcapFileReader::Suits(header, linkType)) {
+    if (::pread(fd, header, 24, 0) != 24 || !PcapFileReader::Suits(header, linkType)) {
         ::close(fd);
         return std::nullopt;
     }
