@@ -1,5 +1,6 @@
 #include "capture/PcapFileReader.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,8 +61,17 @@ bool PcapFileReader::Suits(std::span<const std::uint8_t> header, int linkType) {
 PcapFileReader::PcapFileReader(int fd, std::span<const std::uint8_t> header, std::uint32_t snapshot)
     : fd_(fd),
       snapshot_(snapshot),
-      nanoseconds_(header.size() >= 4 && Native32(header.data()) == 0xA1B23C4D),
-      buffer_(std::make_unique<std::uint8_t[]>(kBufferSize)) {}
+      nanoseconds_(header.size() >= 4 && Native32(header.data()) == 0xA1B23C4D) {
+    // A small file gets a buffer its size; one that grows meanwhile gets the full one when a
+    // record needs it.
+    struct stat st {};
+    capacity_ = kBufferSize;
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        capacity_ =
+            std::clamp<std::size_t>(static_cast<std::size_t>(st.st_size), 4096, kBufferSize);
+    }
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity_);
+}
 
 PcapFileReader::~PcapFileReader() {
     if (fd_ >= 0) ::close(fd_);
@@ -74,9 +84,15 @@ bool PcapFileReader::Have(std::size_t n) {
         end_ -= start_;
         start_ = 0;
     }
+    if (n > capacity_) {
+        auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
+        std::memcpy(bigger.get(), buffer_.get(), end_);
+        buffer_ = std::move(bigger);
+        capacity_ = kBufferSize;
+    }
     while (end_ < n && !atEnd_) {
         const ssize_t got =
-            ::pread(fd_, buffer_.get() + end_, std::min(kReadSize, kBufferSize - end_),
+            ::pread(fd_, buffer_.get() + end_, std::min(kReadSize, capacity_ - end_),
                     static_cast<off_t>(fileOffset_));
         if (got < 0) {
             if (errno == EINTR) continue;

@@ -57,6 +57,7 @@ class PcapFileReader {
     std::uint32_t snapshot_;
     bool nanoseconds_;
     std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_ = 0;
     std::size_t start_ = 0, end_ = 0;
     bool atEnd_ = false;
     std::uint64_t fileOffset_ = 24;  // of the next read

@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -141,6 +142,26 @@ TEST(PcapFileReader, GivesWhatLibpcapGivesAndFailsInItsWords) {
     if (fs::is_directory(LUMENO_CAPTURES_DIR)) {
         EXPECT_GE(real, 50);
     }
+}
+
+// Guards a file that grows while it is read (a capture still being written): records
+// appended after the reader began, larger than the file was, are read whole.
+TEST(PcapFileReader, ReadsRecordsAppendedWhileItReads) {
+    const std::string path = MakeFile("r-growing.pcap", 0xA1B2C3D4, 65535, {{1, 0, 60, 60, 60}});
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::uint8_t header[24];
+    ASSERT_EQ(::pread(fd, header, 24, 0), 24);
+    PcapFileReader reader(fd, header, 65535);
+    PcapFileReader::Record r;
+    ASSERT_EQ(reader.Next(r), PcapFileReader::Status::kRecord);
+    EXPECT_EQ(r.bytes.size(), 60u);
+    const Bytes whole = test::ReadFile(MakeFile("r-grown.pcap", 0xA1B2C3D4, 65535,
+                                                {{1, 0, 60, 60, 60}, {2, 0, 50000, 50000, 50000}}));
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(whole.data()) + 24 + 16 + 60, 16 + 50000);
+    ASSERT_EQ(reader.Next(r), PcapFileReader::Status::kRecord) << reader.Error();
+    EXPECT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), whole.end() - 50000, whole.end()));
+    EXPECT_EQ(reader.Next(r), PcapFileReader::Status::kEnd);
 }
 
 }  // namespace

@@ -1,12 +1,19 @@
 // libFuzzer harness over decoding and intake. The first input byte picks the link type,
 // the rest is the captured frame; or, with the stream selector, the rest is a pcap stream
-// as the capture helper sends it, arriving in small pieces.
+// as the capture helper sends it, arriving in small pieces, and the same bytes as a capture
+// file read by the plain pcap reader.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
 #include "capture/Intake.h"
+#include "capture/PcapFileReader.h"
 #include "capture/PcapStream.h"
 #include "packet/Library.h"
 #include "tests/fuzz/FuzzInput.h"
@@ -67,12 +74,40 @@ void FuzzStream(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+// The bytes as a file, read as Lumeno reads one that suits the reader, with libpcap's
+// snapshot length for the header (0 or over the largest record: the largest).
+void FuzzFile(const std::uint8_t* data, std::size_t size) {
+    if (size < 24) return;
+    std::uint32_t linkType, snapshot;
+    std::memcpy(&snapshot, data + 16, 4);
+    std::memcpy(&linkType, data + 20, 4);
+    if (!lumeno::PcapFileReader::Suits({data, 24}, static_cast<int>(linkType & 0xFFFF))) return;
+    if (snapshot == 0 || snapshot > lumeno::PcapFileReader::kMaxRecord) {
+        snapshot = lumeno::PcapFileReader::kMaxRecord;
+    }
+    const int fd = ::memfd_create("fuzz.pcap", 0);
+    if (fd < 0 || ::write(fd, data, size) != static_cast<ssize_t>(size)) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    lumeno::PcapFileReader reader(fd, {data, 24}, snapshot);
+    lumeno::PcapFileReader::Record record;
+    while (reader.Next(record) == lumeno::PcapFileReader::Status::kRecord) {
+        if (record.bytes.size() > snapshot) __builtin_trap();
+        auto copy = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(record.bytes.size(), 1));
+        std::copy(record.bytes.begin(), record.bytes.end(), copy.get());
+        DecodeAndTake(static_cast<int>(linkType & 0xFFFF), {copy.get(), record.bytes.size()},
+                      record.wireLength);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     if (data[0] == lumeno::fuzz::kStreamSelector) {
         FuzzStream(data + 1, size - 1);
+        FuzzFile(data + 1, size - 1);
         return 0;
     }
     const int linkType = lumeno::fuzz::LinkTypeFromSelector(data[0]);
