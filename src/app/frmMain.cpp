@@ -320,6 +320,7 @@ frmMain::frmMain()
     views_ = new ViewManager(chkVis_, this);
     // Every packet of a batch is drawn by all views before the event loop goes on.
     capture_.SetBatchEndHandler([this] { views_->Sync(); });
+    capture_.SetFramesExpireHandler([this] { views_->KeepBody(); });
     views_->SetDrawingThread(std::thread::hardware_concurrency() > 1);
     views_->SetDefaultVisualizations();
     qApp->installEventFilter(this);
@@ -460,6 +461,7 @@ void frmMain::StartCapture() {
         SetIdle(true);
         return;
     }
+    views_->SetBodyLending(capture_.FramesStay());
     QString started = adapter->isFile
                           ? QStringLiteral("Replaying %1").arg(adapter->displayName())
                           : QStringLiteral("Capturing on %1").arg(adapter->displayName());

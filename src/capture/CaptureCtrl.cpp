@@ -241,6 +241,8 @@ void CaptureCtrl::Stop() {
     source_ = nullptr;
     capturing_ = false;
     source->Stop();
+    // Its frames' bytes go with it.
+    if (expire_) expire_();
     lastStats_ = source->Statistics();
     lastPosition_ = source->Position();
     // A packet event, or the source's own code further up the stack, may still use it.

@@ -111,6 +111,10 @@ class CaptureCtrl : public QObject, private SourceSink {
     // Called after every batch of packet events, before control goes back to the event
     // loop or a finished/failed signal is sent.
     void SetBatchEndHandler(std::function<void()> handler) { batchEnd_ = std::move(handler); }
+    // Whether the frames of this capture's source stay readable after their packet event;
+    // if so, the handler is called before their bytes go (and when capture stops).
+    bool FramesStay() const { return source_ && source_->FramesStay(); }
+    void SetFramesExpireHandler(std::function<void()> handler) { expire_ = std::move(handler); }
 
     // A BPF expression that every capture (live, file or stream) applies from the next
     // Start; empty lets everything through. An invalid one is refused with libpcap's
@@ -165,6 +169,9 @@ class CaptureCtrl : public QObject, private SourceSink {
     void Finished(const QString& message) override;
     void Failed(const QString& message) override;
     void GapSkipped(double seconds) override { emit gapSkipped(seconds); }
+    void FramesExpire() override {
+        if (expire_) expire_();
+    }
     void CloseWriter();
     void ReportWriteFailure();
 
@@ -175,6 +182,7 @@ class CaptureCtrl : public QObject, private SourceSink {
     double maxGap_ = 1.0;
     PacketHandler handler_;
     std::function<void()> batchEnd_;
+    std::function<void()> expire_;
     QString filter_;
     LiveMode liveMode_ = LiveMode::kAuto;
     QString helperPath_;

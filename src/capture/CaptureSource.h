@@ -61,6 +61,9 @@ class SourceSink {
     virtual void Finished(const QString& message) = 0;
     virtual void Failed(const QString& message) = 0;
     virtual void GapSkipped(double seconds) = 0;
+    // For a source whose frames stay (CaptureSource::FramesStay): the bytes of the frames
+    // delivered so far are about to be overwritten.
+    virtual void FramesExpire() {}
 };
 
 // Where packets come from: an adapter, the capture helper, a file, a stream. A source wakes
@@ -87,6 +90,9 @@ class CaptureSource : public QObject {
     virtual SourceStats Statistics() const = 0;
     // The frames' link type, -1 while not known (a stream before its header).
     virtual int LinkType() const = 0;
+    // Whether a delivered frame's bytes stay readable after its delivery, until the source
+    // calls FramesExpire or is destroyed, instead of only until it reads again.
+    virtual bool FramesStay() const { return false; }
 
     // Replay pacing, for the sources that replay recorded time.
     virtual void SetPace(double /*speed*/, double /*maxGap*/) {}

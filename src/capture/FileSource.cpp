@@ -120,6 +120,7 @@ ReplayPosition FileSource::Position() const {
 
 FileSource::Read FileSource::ReadRecord(QString& damage) {
     if (reader_) {
+        if (reader_->MovesBytes()) sink_.FramesExpire();
         PcapFileReader::Record record;
         switch (reader_->Next(record)) {
             case PcapFileReader::Status::kRecord:

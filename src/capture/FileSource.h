@@ -24,6 +24,7 @@ class FileSource : public CaptureSource {
     void Stop() override;
     SourceStats Statistics() const override { return {}; }
     int LinkType() const override { return handle_ ? pcap_datalink(handle_) : -1; }
+    bool FramesStay() const override { return reader_ != nullptr; }
 
     void SetPace(double speed, double maxGap) override;
     bool CanPause() const override { return true; }

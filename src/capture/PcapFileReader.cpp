@@ -106,6 +106,11 @@ bool PcapFileReader::Have(std::size_t n) {
     return end_ >= n;
 }
 
+bool PcapFileReader::MovesBytes() const {
+    const std::size_t held = end_ - start_;
+    return held < 16 || held - 16 < Native32(buffer_.get() + start_ + 8);
+}
+
 PcapFileReader::Status PcapFileReader::Damaged(std::string why) {
     error_ = std::move(why);
     atEnd_ = true;

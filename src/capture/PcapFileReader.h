@@ -44,6 +44,9 @@ class PcapFileReader {
     // says why in libpcap's words, and every later call says the same.
     Status Next(Record& record);
     const std::string& Error() const { return error_; }
+    // Whether the next call may move or overwrite the bytes of the records handed out: they
+    // stay where they are as long as the next record lies whole in the buffer already.
+    bool MovesBytes() const;
     // Bytes of the file taken so far, its header included.
     std::uint64_t Consumed() const { return consumed_; }
 

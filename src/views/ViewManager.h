@@ -77,6 +77,12 @@ class ViewManager : public QObject, public RecordSink {
         fan_.Sync();
         if (visTxt_) visTxt_->TakeLines();
     }
+    // Whether the body view only notes where the last packet's bytes are (a capture whose
+    // frames stay readable), and copies them when told they go.
+    void SetBodyLending(bool lending) { TxtBody().SetLending(lending); }
+    void KeepBody() {
+        if (visTxtBody_) visTxtBody_->Keep();
+    }
     void ClearVisualizations();
     // Writes the ten graphical views' images into dir, all named with one timestamp, as
     // BMP files or, with format "png", as PNG files of the same pixels.

@@ -214,6 +214,47 @@ TEST(MainWindow, StartsUpAsExpectedAndEveryControlAnswersKeyboardAndMouse) {
 
 // Each duration is rounded in the unit it is shown in: just under a boundary reads as the
 // next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
+// Guards the body view over a replay whose reading moves packets' bytes under it (a file
+// many times its read buffer): stopped in the middle and at the end, it shows the last
+// packet drawn, also when frames no view draws came after it.
+TEST(MainWindow, BodyShowsTheLastPacketDrawnWhereverTheFileReadingPutItsBytes) {
+    std::vector<test::TimedFrame> frames;
+    std::vector<test::Bytes> drawn;
+    for (int i = 0; i < 3000; ++i) {
+        test::Ipv4Fields f;
+        f.sourcePort = static_cast<std::uint16_t>(1000 + i);
+        f.payload = static_cast<std::size_t>(i * 7919 % 1400);
+        frames.push_back({1.0 + i * 1e-3, test::Ethernet(test::Ipv4(f))});
+        drawn.push_back(frames.back().bytes);
+        if (i % 3 == 0) frames.push_back({1.0 + i * 1e-3, test::Bytes(60 + i % 500, 0xEE)});
+    }
+    // After the last packet drawn, more than a read buffer of frames no view draws.
+    for (int i = 0; i < 800; ++i) frames.push_back({5.0, test::Bytes(1400, 0xEE)});
+    const QString file = QString::fromStdString(test::WriteEthernetFile("body.pcap", frames));
+    for (const bool stopEarly : {true, false}) {
+        SCOPED_TRACE(stopEarly);
+        frmMain w;
+        w.show();
+        w.SetReplaySpeed(stopEarly ? 1 : 0);  // at the recorded pace: stopped after 0.4 s
+        w.ChooseFile(file);
+        QTest::mouseClick(w.Start(), Qt::LeftButton);
+        ASSERT_TRUE(w.IsCapturing());
+        if (stopEarly) {
+            ASSERT_TRUE(WaitUntil([&] { return w.Counts().accepted >= 400; }));
+            QTest::mouseClick(w.Stop(), Qt::LeftButton);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
+        const std::uint64_t accepted = w.Counts().accepted;
+        ASSERT_GT(accepted, 0u);
+        std::string hex, ascii;
+        FormatBody(drawn[accepted - 1], hex, ascii);
+        EXPECT_EQ(w.Views().TxtBody().HexText(), hex) << accepted << " drawn";
+        if (!stopEarly) {
+            EXPECT_EQ(accepted, drawn.size());
+        }
+    }
+}
+
 TEST(ReplayTexts, DurationsAndCaptureClockAsTheAnalystReadsThem) {
     const double seconds[] = {-3, 0.25, 9.96, 59.6, 185, 3599.6, 86369, 86370, 187200, 1e300};
     const char* texts[] = {"0 s", "0.3 s",       "10 s", "1 min",   "3 min 5 s",

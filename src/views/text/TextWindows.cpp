@@ -330,7 +330,13 @@ int visTxtBody::FittingBytesPerRow() const {
 void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen) {
     // Only the bytes that are there are shown, however many the length claims.
     const std::size_t n = packetLen > 0 ? std::min<std::size_t>(packetLen, packetTxt.size()) : 0;
-    bytes_.assign(packetTxt.begin(), packetTxt.begin() + static_cast<std::ptrdiff_t>(n));
+    if (lending_) {
+        lent_ = packetTxt.first(n);
+        lentNow_ = true;
+    } else {
+        bytes_.assign(packetTxt.begin(), packetTxt.begin() + static_cast<std::ptrdiff_t>(n));
+        lentNow_ = false;
+    }
     formatted_ = false;
     Changed();
 }
@@ -338,9 +344,9 @@ void visTxtBody::PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t
 void visTxtBody::Format() {
     if (formatted_) return;
     if (alignRows_) {
-        FormatBodyRows(bytes_, perRow_, hex_, ascii_);
+        FormatBodyRows(Bytes(), perRow_, hex_, ascii_);
     } else {
-        FormatBody(bytes_, hex_, ascii_);
+        FormatBody(Bytes(), hex_, ascii_);
     }
     formatted_ = true;
 }
@@ -355,7 +361,19 @@ const std::string& visTxtBody::AsciiText() {
     return ascii_;
 }
 
+void visTxtBody::SetLending(bool lending) {
+    if (!lending) Keep();
+    lending_ = lending;
+}
+
+void visTxtBody::Keep() {
+    if (!lentNow_) return;
+    bytes_.assign(lent_.begin(), lent_.end());
+    lentNow_ = false;
+}
+
 void visTxtBody::Clear() {
+    lentNow_ = false;
     bytes_.clear();
     formatted_ = false;
     txtPacketASCII_->clear();

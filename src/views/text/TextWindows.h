@@ -107,6 +107,11 @@ class visTxtBody : public BufferedTextWindow {
     visTxtBody();
     ~visTxtBody() override;
     void PrintBody(std::span<const std::uint8_t> packetTxt, std::int16_t packetLen);
+    // Lending, PrintBody keeps only where the bytes are, for a capture whose frames stay
+    // readable until it calls Keep: a busy link's packets are then not all copied, only the
+    // one shown when their bytes go.
+    void SetLending(bool lending);
+    void Keep();
     // Empties both columns.
     void Clear();
     // The two texts for the last packet, as the boxes show them.
@@ -133,8 +138,12 @@ class visTxtBody : public BufferedTextWindow {
     QPlainTextEdit* txtPacketASCII_;
     QPlainTextEdit* txtPacketHex_;
     QPushButton* btnVisTxtSettings_;
-    // The bytes are kept and formatted only when someone looks: a packet costs one copy.
+    // The bytes are kept and formatted only when someone looks: a packet costs one copy,
+    // or none while lent.
+    std::span<const std::uint8_t> Bytes() const { return lentNow_ ? lent_ : bytes_; }
     std::vector<std::uint8_t> bytes_;
+    std::span<const std::uint8_t> lent_;
+    bool lending_ = false, lentNow_ = false;
     std::string hex_, ascii_;
     bool formatted_ = true;
     QPointer<frmVisTxtBodySettings> settings_;
