@@ -41,21 +41,9 @@ bool PcapFileReader::Suits(std::span<const std::uint8_t> header, int linkType) {
     if (magic != 0xA1B2C3D4 && magic != 0xA1B23C4D) return false;
     // Older versions swap or may swap the two lengths.
     if (header[4] != 2 || header[5] != 0 || header[6] != 4 || header[7] != 0) return false;
-    switch (linkType) {
-        case linktype::kNull:
-        case linktype::kEthernet:
-        case linktype::kRaw:
-        case linktype::kRawOpenBSD:
-        case linktype::kRawLinktype:
-        case linktype::kLoop:
-        case linktype::kLinuxSll:
-        case linktype::kIPv4:
-        case linktype::kIPv6:
-        case linktype::kLinuxSll2:
-            return true;
-        default:
-            return false;
-    }
+    // The link types the decoder knows: libpcap neither fixes their records up nor allows
+    // them past kMaxRecord.
+    return DecodesLinkType(linkType);
 }
 
 PcapFileReader::PcapFileReader(int fd, std::span<const std::uint8_t> header, std::uint32_t snapshot)
