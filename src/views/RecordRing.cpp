@@ -78,16 +78,14 @@ void RecordRing::Publish() {
     }
 }
 
-std::uint64_t RecordRing::Drain() {
+void RecordRing::Drain() {
     const std::uint64_t head = written_;
-    const std::uint64_t behind = head - tail_.load(std::memory_order_acquire);
-    if (behind == 0) return 0;
+    if (head == tail_.load(std::memory_order_acquire)) return;
     Publish();
     std::unique_lock lock(mutex_);
     drainWaiting_.store(true, std::memory_order_seq_cst);
     drainWake_.wait(lock, [&] { return tail_.load(std::memory_order_seq_cst) == head; });
     drainWaiting_.store(false, std::memory_order_relaxed);
-    return behind;
 }
 
 void RecordRing::Quit() {

@@ -56,9 +56,8 @@ class RecordRing {
     void Push(const DrawFields& f, int type, const AddressNumbers& numbers, bool rows);
     // Makes the records pushed so far visible to the reader, and wakes it.
     void Publish();
-    // Hands over everything and waits until the reader has taken it all; returns how many
-    // records it was behind.
-    std::uint64_t Drain();
+    // Hands over everything and waits until the reader has taken it all.
+    void Drain();
     // Tells a sleeping reader to return from Wait once the ring is empty.
     void Quit();
     void Restart() { quit_ = false; }

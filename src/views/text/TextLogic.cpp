@@ -160,7 +160,8 @@ void HeaderLog::Clear() {
     droppedLines_ = 0;
 }
 
-void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line) {
+void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::string& line,
+                      std::size_t (&lengths)[7]) {
     // The line's length first, then one resize and plain copies: this runs for every packet.
     char sourceDigits[12], dstDigits[12];
     const std::string_view values[7] = {
@@ -176,6 +177,7 @@ void FormatHeaderLine(const HeaderFields& f, const bool (&chosen)[7], std::strin
         f.transportType};
     std::size_t length = 0;
     for (int i = 0; i < 7; ++i) {
+        lengths[i] = values[i].size();
         if (chosen[i]) length += values[i].size() + 1;
     }
     std::size_t at = line.size();

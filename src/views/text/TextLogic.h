@@ -51,7 +51,7 @@ class HeaderLog {
 };
 
 // Appends one log line to line: each chosen field followed by a TAB, in the fixed field
-// order.
+// order. lengths: each field's length in characters, chosen or not.
 struct HeaderFields {
     std::string_view sourceMAC, sourceIP;
     std::int32_t sourcePort;
@@ -59,7 +59,8 @@ struct HeaderFields {
     std::int32_t dstPort;
     std::string_view transportType;
 };
-void FormatHeaderLine(const HeaderFields& fields, const bool (&chosen)[7], std::string& line);
+void FormatHeaderLine(const HeaderFields& fields, const bool (&chosen)[7], std::string& line,
+                      std::size_t (&lengths)[7]);
 
 // The body view's two texts for a packet's bytes: two upper-case hex digits and a space per
 // byte; the byte itself (32 to 126) or "." and a space.

@@ -91,9 +91,10 @@ void visTxt::PrintHeader(std::string_view sourceMAC, std::string_view sourceIP,
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) chosen[i] = settings.Shows(i);
     const HeaderFields fields{sourceMAC, sourceIP, sourcePort,   dstMAC,
                               dstIP,     dstPort,  transportType};
-    FormatHeaderLine(fields, chosen, waiting_);
+    std::size_t lengths[frmVisTxtSettings::kFields];
+    FormatHeaderLine(fields, chosen, waiting_, lengths);
     waitingEnds_.push_back(static_cast<std::uint32_t>(waiting_.size()));
-    NoteColumns(fields, chosen);
+    NoteColumns(lengths, chosen);
     // A bound on what waits, for a caller that never ends a batch.
     if (waitingEnds_.size() >= kMostWaitingLines) TakeLines();
     Changed();
@@ -108,15 +109,7 @@ void visTxt::TakeLines() {
     waitingEnds_.clear();
 }
 
-void visTxt::NoteColumns(const HeaderFields& f, const bool (&chosen)[7]) {
-    auto digits = [](std::int32_t v) {
-        std::size_t n = v < 0 ? 2 : 1;
-        for (std::int64_t rest = v < 0 ? -std::int64_t{v} : v; rest >= 10; rest /= 10) ++n;
-        return n;
-    };
-    const std::size_t lengths[frmVisTxtSettings::kFields] = {
-        f.sourceMAC.size(), f.sourceIP.size(), digits(f.sourcePort),  f.dstMAC.size(),
-        f.dstIP.size(),     digits(f.dstPort), f.transportType.size()};
+void visTxt::NoteColumns(const std::size_t (&lengths)[7], const bool (&chosen)[7]) {
     std::size_t column = 0;
     for (int i = 0; i < frmVisTxtSettings::kFields; ++i) {
         if (!chosen[i]) continue;

@@ -80,7 +80,7 @@ class visTxt : public BufferedTextWindow {
     void TakeUserEdits();
     static constexpr std::size_t kMostWaitingLines = 8192;
     // Widens the tab stops to the longest value seen in each column since the log was cleared.
-    void NoteColumns(const HeaderFields& fields, const bool (&chosen)[7]);
+    void NoteColumns(const std::size_t (&lengths)[7], const bool (&chosen)[7]);
     void SetTabStops();
 
     QPlainTextEdit* txtPacket_;
