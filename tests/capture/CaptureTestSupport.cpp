@@ -80,6 +80,23 @@ FileRun RunCapture(const Adapter& adapter, const std::string& monitor, double sp
     return run;
 }
 
+LibpcapRead ByLibpcap(const std::string& path) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    LibpcapRead read;
+    pcap_t* p = pcap_open_offline(path.c_str(), errbuf);
+    if (!p) return {.error = errbuf};
+    pcap_pkthdr* h;
+    const u_char* data;
+    int status;
+    while ((status = pcap_next_ex(p, &h, &data)) == 1)
+        read.packets.emplace_back(Bytes(data, data + h->caplen), h->ts.tv_sec, h->ts.tv_usec,
+                                  h->len);
+    read = {true, pcap_datalink(p), pcap_snapshot(p), std::move(read.packets),
+            status == PCAP_ERROR_BREAK ? "" : pcap_geterr(p)};
+    pcap_close(p);
+    return read;
+}
+
 std::string TempPath(const std::string& name) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("lumeno-test-" + std::to_string(::getpid()));

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,18 @@ struct TimedFrame {
     double time = 0;  // seconds
     Bytes bytes;
 };
+
+// A frame as a capture file holds it: bytes, seconds, microseconds, length on the wire.
+using Packet = std::tuple<Bytes, long, long, std::uint32_t>;
+// What libpcap reads from a file: nothing opened (error says why), or its link type,
+// snapshot length, packets, and "" at the end or the error that stopped it.
+struct LibpcapRead {
+    bool opened = false;
+    int linkType = 0, snapshot = 0;
+    std::vector<Packet> packets{};
+    std::string error;
+};
+LibpcapRead ByLibpcap(const std::string& path);
 
 std::string TempPath(const std::string& name);
 Bytes ReadFile(const std::string& path);

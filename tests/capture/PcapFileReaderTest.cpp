@@ -19,39 +19,20 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using Packet = std::tuple<Bytes, long, long, std::uint32_t>;  // bytes, seconds, micros, length
+using test::Packet;
 
-// What pcap_next_ex gives for a file: its packets, then "" at the end or the error.
-std::pair<std::vector<Packet>, std::string> ByLibpcap(const std::string& path) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline(path.c_str(), errbuf);
-    EXPECT_NE(p, nullptr) << errbuf;
-    if (!p) return {};
-    std::vector<Packet> packets;
-    pcap_pkthdr* h;
-    const u_char* data;
-    int status;
-    while ((status = pcap_next_ex(p, &h, &data)) == 1)
-        packets.emplace_back(Bytes(data, data + h->caplen), h->ts.tv_sec, h->ts.tv_usec, h->len);
-    const std::string end = status == PCAP_ERROR_BREAK ? "" : pcap_geterr(p);
-    pcap_close(p);
-    return {packets, end};
-}
-
-// The same by the reader; nullopt when the file is not one for it.
-std::optional<std::pair<std::vector<Packet>, std::string>> ByReader(const std::string& path) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline(path.c_str(), errbuf);
-    if (!p) return std::nullopt;
-    const int linkType = pcap_datalink(p), snapshot = pcap_snapshot(p);
-    pcap_close(p);
+// What the reader gives for a file libpcap opened (the packets, then "" or the error);
+// nullopt when the file is not one for it.
+std::optional<std::pair<std::vector<Packet>, std::string>> ByReader(const std::string& path,
+                                                                    const test::LibpcapRead& by) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::uint8_t header[24];
-    if (::pread(fd, header, 24, 0) != 24 || !PcapFileReader::Suits(header, linkType)) {
+    if (!by.opened || ::pread(fd, header, 24, 0) != 24 ||
+        !PcapFileReader::Suits(header, by.linkType)) {
         ::close(fd);
         return std::nullopt;
     }
-    PcapFileReader reader(fd, header, static_cast<std::uint32_t>(snapshot));
+    PcapFileReader reader(fd, header, static_cast<std::uint32_t>(by.snapshot));
     std::vector<Packet> packets;
     PcapFileReader::Record r;
     PcapFileReader::Status status;
@@ -129,14 +110,14 @@ TEST(PcapFileReader, GivesWhatLibpcapGivesAndFailsInItsWords) {
     }
     int read = 0, real = 0;
     for (const std::string& path : paths) {
-        const auto got = ByReader(path);
+        const test::LibpcapRead expected = test::ByLibpcap(path);
+        const auto got = ByReader(path, expected);
         if (!got) continue;
         ++read;
         real += path.find(LUMENO_CAPTURES_DIR) == 0;
-        const auto expected = ByLibpcap(path);
-        EXPECT_EQ(got->first.size(), expected.first.size()) << path;
-        EXPECT_TRUE(got->first == expected.first) << path;
-        EXPECT_EQ(got->second, expected.second) << path;
+        EXPECT_EQ(got->first.size(), expected.packets.size()) << path;
+        EXPECT_TRUE(got->first == expected.packets) << path;
+        EXPECT_EQ(got->second, expected.error) << path;
     }
     EXPECT_EQ(read - real, 11) << "every file made here is one for the reader";
     if (fs::is_directory(LUMENO_CAPTURES_DIR)) {
