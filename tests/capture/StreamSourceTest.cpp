@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QEventLoop>
-#include <QTimer>
-#include <atomic>
 #include <thread>
 #include <tuple>
 
@@ -20,33 +16,25 @@ using test::ExpectContains;
 
 // A PCAP-over-IP peer on 127.0.0.1: it serves the bytes to its first client in pieces of
 // random sizes, then closes.
-class Peer {
-  public:
-    explicit Peer(Bytes bytes) : listener_(test::BoundSocket(SOCK_STREAM, port_)) {
-        ::listen(listener_, 1);
-        thread_ = std::thread([this, bytes = std::move(bytes)] {
-            pollfd p{listener_, POLLIN, 0};
-            for (int waited = 0; waited < 10000 && !quit_; waited += 10) {
-                if (::poll(&p, 1, 10) != 1) continue;
-                const int fd = ::accept(listener_, nullptr, nullptr);
-                test::WriteInPieces(fd, bytes, 20);
-                ::close(fd);
-                return;
-            }
+struct Peer {
+    std::uint16_t port = 0;
+    int listener = test::BoundSocket(SOCK_STREAM, port);
+    std::thread thread;
+
+    explicit Peer(const Bytes& bytes) {
+        ::listen(listener, 1);
+        thread = std::thread([this, bytes] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            test::WriteInPieces(fd, bytes, 20);
+            ::close(fd);
         });
     }
     ~Peer() {
-        quit_ = true;
-        thread_.join();
-        ::close(listener_);
+        ::shutdown(listener, SHUT_RDWR);  // wakes the accept when nobody came
+        thread.join();
+        ::close(listener);
     }
-    std::string Address() const { return "pcap-over-ip://127.0.0.1:" + std::to_string(port_); }
-
-  private:
-    std::uint16_t port_ = 0;
-    int listener_;
-    std::atomic<bool> quit_{false};
-    std::thread thread_;
+    std::string Address() const { return "pcap-over-ip://127.0.0.1:" + std::to_string(port); }
 };
 
 // Capture from the source named by text until it ends or fails.
