@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <tuple>
@@ -13,16 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ExpectContains;
-
-// What capinfos (from tshark's package) says of a file, with its exit status; empty when
-// it is not installed.
-std::pair<int, QString> Capinfos(const std::string& path) {
-    QProcess process;
-    process.start("capinfos", {QString::fromStdString(path)});
-    if (!process.waitForStarted() || !process.waitForFinished(30000)) return {-1, {}};
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput() +
-                                                       process.readAllStandardError())};
-}
 
 // A replay that also writes what it reads: every frame goes to the file (those the intake
 // refuses too), with the link type and the filter in its header, so that reading the file
@@ -56,9 +45,11 @@ TEST(CaptureWriter, WhatIsReadIsWrittenAndReadsBackTheSame) {
             << again.startError.toStdString() << again.endMessage.toStdString();
         EXPECT_EQ(again.seen, original.seen) << path;
         EXPECT_TRUE(again.rows == original.rows) << path;
-        const auto [status, info] = Capinfos(written);
-        if (status == -1) continue;  // no Wireshark tools here
-        EXPECT_EQ(status, 0) << info.toStdString();
+        const test::ProgramRun capinfos =
+            test::RunProgram("capinfos", {dir.filePath("written.pcapng")});
+        if (capinfos.status == -1) continue;  // no Wireshark tools here
+        const QString info = capinfos.out + capinfos.err;
+        EXPECT_EQ(capinfos.status, 0) << info.toStdString();
         ExpectContains(
             info, {QStringLiteral("Number of packets:   %1").arg(original.seen),
                    QStringLiteral("Encapsulation = ") + linkType, "Capture application: Lumeno"});
@@ -98,8 +89,9 @@ TEST(CaptureWriter, AFullFileSystemIsReportedAndTheFileStaysReadable) {
     EXPECT_TRUE(again.finished) << again.endMessage.toStdString() << again.startError.toStdString();
     EXPECT_GT(again.seen, 10u);
     EXPECT_LT(again.seen, 4325u);
-    const auto [status, info] = Capinfos(written);
-    EXPECT_TRUE(status == -1 || status == 0) << info.toStdString();
+    const test::ProgramRun capinfos =
+        test::RunProgram("capinfos", {QString::fromStdString(written)});
+    EXPECT_TRUE(capinfos.status == -1 || capinfos.status == 0) << capinfos.err.toStdString();
 }
 
 }  // namespace

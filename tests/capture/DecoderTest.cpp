@@ -19,11 +19,6 @@ using test::Ipv4;
 using test::Sll;
 using test::Sll2;
 
-// A link-layer header in front of the datagram.
-Bytes Wrap(const Bytes& header, const Bytes& payload = Ipv4()) {
-    return test::Behind(header, payload);
-}
-
 constexpr std::size_t kNever = SIZE_MAX;
 
 // A frame, the shortest prefix of it that is TCP or UDP (kind), and the MACs it then has
@@ -84,7 +79,8 @@ TEST(Decoder, EveryFrameTruncatedAtEveryByte) {
             {"cooked v2", linktype::kLinuxSll2, Sll2(Ipv4()), 44, 1},
             {"cooked v2, no MAC", linktype::kLinuxSll2, Sll2(Ipv4(), 0), 44},
             {"raw", linktype::kRaw, Ipv4(), 24},
-            {"BSD loopback, little-endian", linktype::kNull, Wrap({2, 0, 0, 0}), 28},
+            {"BSD loopback, little-endian", linktype::kNull, test::Behind({2, 0, 0, 0}, Ipv4()),
+             28},
             {"version 6 as IPv4", linktype::kEthernet, test::Ethernet(Ipv4({.version = 6})),
              kNever},
             {"unknown link type", -1, test::Ethernet(Ipv4()), kNever},
@@ -115,7 +111,7 @@ TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
     const auto loopback = [&](std::uint32_t family, bool big) {
         Bytes head(4, 0);
         for (int i = 0; i < 4; ++i) head[big ? 3 - i : i] = std::uint8_t(family >> (8 * i));
-        return Wrap(head, v6);
+        return test::Behind(head, v6);
     };
     const std::vector<test::Extension> chain = {Options(0, 0), Options(43, 2), Options(60, 1),
                                                 Fragment(0, true), Authentication(1)};
@@ -157,8 +153,9 @@ TEST(Decoder, EveryIPv6FrameTruncatedAtEveryByte) {
             {"ESP", linktype::kRaw, Ipv6({.next = 50}), kNever},
             {"no next header", linktype::kRaw, Ipv6({.next = 59}), kNever},
             {"an unknown header", linktype::kRaw, Ipv6({.extensions = {Options(99)}}), kNever},
-            {"IPv4 in IPv6", linktype::kRaw, Wrap(Ipv6({.next = 4, .payload = 0}), Ipv4()), kNever},
-            {"IPv6 in IPv4", linktype::kRaw, Wrap(Ipv4({.protocol = 41, .payload = 0}), v6),
+            {"IPv4 in IPv6", linktype::kRaw, test::Behind(Ipv6({.next = 4, .payload = 0}), Ipv4()),
+             kNever},
+            {"IPv6 in IPv4", linktype::kRaw, test::Behind(Ipv4({.protocol = 41, .payload = 0}), v6),
              kNever},
             {"payload length short of the ports", linktype::kRaw, Ipv6({.payloadLength = 3}),
              kNever},

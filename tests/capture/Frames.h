@@ -10,15 +10,9 @@ namespace lumeno::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t Addr(int a, int b, int c, int d) {
-    return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) |
-           std::uint32_t(d);
-}
-
 struct Ipv4Fields {
     std::uint8_t protocol = 6;
-    std::uint32_t source = Addr(10, 0, 0, 1);
-    std::uint32_t destination = Addr(192, 168, 1, 101);
+    std::uint32_t source = 0x0A000001, destination = 0xC0A80165;  // 10.0.0.1, 192.168.1.101
     std::uint16_t sourcePort = 80, destinationPort = 1025;
     std::size_t payload = 8;     // bytes after the ports
     int ihl = 5, version = 4;    // ihl: the header length in 32-bit words

@@ -1,7 +1,9 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <numeric>
 #include <tuple>
 
 #include "capture/CaptureCtrl.h"
@@ -59,14 +61,9 @@ TEST(ReplayPacing, LongGapsAreCutToTheLimitAndTheSkippedTimeReported) {
         const std::string what =
             path + " at " + std::to_string(speed) + ", gaps up to " + std::to_string(maxGap);
         EXPECT_TRUE(seconds >= least && seconds <= most) << what << ": " << seconds << " s";
-        ASSERT_EQ(run.gaps.size(), cuts.size()) << what;
-        double sum = 0;
-        for (std::size_t i = 0; i < cuts.size(); ++i) {
-            EXPECT_NEAR(run.gaps[i], cuts[i], 1e-3) << what;
-            sum += cuts[i];
-        }
+        EXPECT_THAT(run.gaps, testing::Pointwise(testing::DoubleNear(1e-3), cuts)) << what;
         const ReplayPosition at = run.capture.Position();
-        EXPECT_NEAR(at.skippedSeconds, sum, 1e-3) << what;
+        EXPECT_NEAR(at.skippedSeconds, std::accumulate(cuts.begin(), cuts.end(), 0.0), 1e-3);
         EXPECT_EQ(at.bytesRead, at.totalBytes) << what;
         EXPECT_GT(at.lastStamp, 999.0) << what;
     }
@@ -92,7 +89,6 @@ TEST(ReplayPacing, AChangeOfPaceMidReplayGoesOnFromWhereItStands) {
     };
     const Case cases[] = {
         {"slowed from 10 to 1", even, 10, 1, 50, 1},
-        {"sped up from 1 to 100", even, 1, 1, 20, 100},
         {"sped up from 1 to as fast as possible", even, 1, 1, 20, 0},
         {"slowed from 10 to 1 while a cut gap is waited for", night, 10, 1, 2, 1},
         {"sped up while a long gap is kept whole", night, 1, 0, 2, 0},
