@@ -77,8 +77,7 @@ TEST_P(LiveCapture, FilteredLoopbackTrafficOverBothVersionsArrivesClassified) {
     for (int fd : {client, accepted, listener, sender, receiver}) ::close(fd);
 
     const auto count = [&](std::string_view type) {
-        return std::count_if(sink6.rows.begin(), sink6.rows.end(),
-                             [&](const test::Row& r) { return r.transportType == type; });
+        return std::ranges::count(sink6.rows, type, &test::Row::transportType);
     };
     // SYN, SYN-ACK, ACK, the data, both FINs and the last ACK; other ACKs may ride along.
     test::WaitUntil([&] {

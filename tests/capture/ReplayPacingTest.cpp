@@ -80,41 +80,35 @@ TEST(ReplayPacing, AChangeOfPaceMidReplayGoesOnFromWhereItStands) {
     const std::string even = test::WriteEthernetFile("even.pcap", steady);
     const std::string night = test::WriteEthernetFile(
         "night-kept.pcap", {{3000, frame}, {3000.05, frame}, {3000.05 + 20 * 3600, frame}});
-    struct Case {
-        const char* what;
-        std::string path;
-        double from, maxGap;
-        int after;  // packets delivered before the change
-        double to;
-    };
-    const Case cases[] = {
+    // what, file, pace, largest gap, packets delivered before the change, the new pace
+    const std::tuple<const char*, std::string, double, double, int, double> cases[] = {
         {"slowed from 10 to 1", even, 10, 1, 50, 1},
         {"sped up from 1 to as fast as possible", even, 1, 1, 20, 0},
         {"slowed from 10 to 1 while a cut gap is waited for", night, 10, 1, 2, 1},
         {"sped up while a long gap is kept whole", night, 1, 0, 2, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        PacedRun run(c.path, c.from, c.maxGap);
+    for (const auto& [what, path, from, maxGap, after, to] : cases) {
+        SCOPED_TRACE(what);
+        PacedRun run(path, from, maxGap);
         QElapsedTimer sinceLast;
         run.capture.SetPacketHandler([&](const DecodedPacket&) {
             ++run.frames;
             sinceLast.start();
         });
         ASSERT_TRUE(run.capture.Start(nullptr));
-        ASSERT_TRUE(WaitUntil([&] { return run.frames >= c.after; }));
+        ASSERT_TRUE(WaitUntil([&] { return run.frames >= after; }));
         QElapsedTimer clock;
         clock.start();
-        run.capture.SetReplaySpeed(c.to);
+        run.capture.SetReplaySpeed(to);
         // Recorded time from the last packet delivered to the end, as the pace sees it.
-        const double toEnd = c.path == even ? (200 - run.frames) * 0.01 : c.maxGap;
-        const double left = std::max(0.0, toEnd - sinceLast.elapsed() / 1000.0 * c.from);
-        const double expected = c.to > 0 ? left / c.to : 0;
+        const double toEnd = path == even ? (200 - run.frames) * 0.01 : maxGap;
+        const double left = std::max(0.0, toEnd - sinceLast.elapsed() / 1000.0 * from);
+        const double expected = to > 0 ? left / to : 0;
         ASSERT_TRUE(WaitUntil([&] { return run.ended; }, 10000));
         const double seconds = clock.elapsed() / 1000.0;
         EXPECT_GE(seconds, expected * 0.9 - 0.1);
         EXPECT_LE(seconds, expected + 0.35);
-        EXPECT_EQ(run.capture.Statistics().seen, c.path == even ? 200u : 3u);
+        EXPECT_EQ(run.capture.Statistics().seen, path == even ? 200u : 3u);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <tuple>
 
 #include "capture/CaptureCtrl.h"
@@ -153,8 +154,7 @@ TEST(SshSource, RemoteCaptureBringsTheTrafficButNotItsOwnOrSaysWhyNot) {
             continue;
         }
         const auto udpRows = [&] {
-            return std::count_if(sink.rows.begin(), sink.rows.end(),
-                                 [&](const test::Row& r) { return r.dstPort == udp.port; });
+            return std::ranges::count(sink.rows, udp.port, &test::Row::dstPort);
         };
         // Bounded traffic until ten datagrams came back (the remote tcpdump needs a moment).
         for (int i = 0; i < 100 && udpRows() < 10 && failure.isEmpty(); ++i) {
