@@ -92,9 +92,7 @@ TEST_F(ScrollingPlot, TimeSequenceWrapsAfterTheLastColumn) {
 TEST_F(ScrollingPlot, RunningPortValuesLandOneRowAboveTheirScaledRow) {
     PlotSurface s(4, 400, kBlack);
     RunningPortPlot plot(s);  // external port by default
-    plot.Plot("10.0.0.1", 0, "192.168.1.101", 1025);
-    plot.Plot("10.0.0.1", 65535, "192.168.1.101", 1025);
-    plot.Plot("10.0.0.1", 32768, "192.168.1.101", 1025);
+    for (const int port : {0, 65535, 32768}) plot.Plot("10.0.0.1", port, "192.168.1.101", 1025);
     EXPECT_EQ(Lit(Column(s, 0)), (std::vector<int>{399}));
     EXPECT_EQ(Column(s, 1), std::vector<Rgb>(400, kBlack));
     EXPECT_EQ(Lit(Column(s, 2)), (std::vector<int>{199}));  // 200.003 -> 200, row 199
