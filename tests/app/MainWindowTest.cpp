@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <tuple>
@@ -182,9 +181,6 @@ TEST(MainWindow, StartsUpAsExpectedAndEveryControlAnswersKeyboardAndMouse) {
     }
     letters.sort();
     EXPECT_EQ(letters.removeDuplicates(), 0) << letters.join(' ').toStdString();
-    QSignalSpy cleared(w.btnClear(), &QPushButton::clicked);
-    QTest::keyClick(&w, Qt::Key_C, Qt::AltModifier);
-    EXPECT_TRUE(WaitUntil([&] { return cleared.count() == 1; }, 1000));
     QTest::keyClick(&w, Qt::Key_M, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), w.txtIP());
 
@@ -212,8 +208,6 @@ TEST(MainWindow, StartsUpAsExpectedAndEveryControlAnswersKeyboardAndMouse) {
     EXPECT_EQ(w.txtIP()->text(), "127.0.0.1");
 }
 
-// Each duration is rounded in the unit it is shown in: just under a boundary reads as the
-// next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
 // Guards the body view over a replay whose reading moves packets' bytes under it (a file
 // many times its read buffer): stopped in the middle and at the end, it shows the last
 // packet drawn, also when frames no view draws came after it.
@@ -245,16 +239,15 @@ TEST(MainWindow, BodyShowsTheLastPacketDrawnWhereverTheFileReadingPutItsBytes) {
         }
         ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
         const std::uint64_t accepted = w.Counts().accepted;
-        ASSERT_GT(accepted, 0u);
+        ASSERT_TRUE(accepted > 0 && (stopEarly || accepted == drawn.size())) << accepted;
         std::string hex, ascii;
         FormatBody(drawn[accepted - 1], hex, ascii);
         EXPECT_EQ(w.Views().TxtBody().HexText(), hex) << accepted << " drawn";
-        if (!stopEarly) {
-            EXPECT_EQ(accepted, drawn.size());
-        }
     }
 }
 
+// Each duration is rounded in the unit it is shown in: just under a boundary reads as the
+// next unit, never "59 min 60 s". The capture clock cuts the fraction of a second.
 TEST(ReplayTexts, DurationsAndCaptureClockAsTheAnalystReadsThem) {
     const double seconds[] = {-3, 0.25, 9.96, 59.6, 185, 3599.6, 86369, 86370, 187200, 1e300};
     const char* texts[] = {"0 s", "0.3 s",       "10 s", "1 min",   "3 min 5 s",
@@ -281,48 +274,9 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
                           test::Ethernet(test::Ipv4(i % 2 ? out : in))});
     }
     const QString night = QString::fromStdString(test::WriteEthernetFile("night.pcap", frames));
-    const auto pause = [&](frmMain& w) {
-        QTest::mouseClick(w.btnPause(), Qt::LeftButton);
-        EXPECT_EQ(w.btnPause()->text(), "Res&ume");
-        const auto held = [&] {
-            return std::tuple(w.Capture().Statistics().seen, w.Counts().accepted,
-                              w.prgPosition()->value());
-        };
-        const auto before = held();
-        QTest::qWait(600);  // longer than the rest of the first 20 packets
-        EXPECT_EQ(held(), before);
-        EXPECT_GT(std::get<2>(before), 0);
-        ExpectContains(w.lblPosition()->text(), {"Paused", "Last packet 2013-05-07"});
-        std::vector<PlotSurface*> drawn;
-        for (int i = 0; i < kSwitchCount; ++i) {
-            if (auto* graph = dynamic_cast<GraphWindow*>(&w.Views().View(i))) {
-                graph->Surface().Line(0, 5, 50, 5, MakeRgb(200, 0, 0));
-                drawn.push_back(&graph->Surface());
-            }
-        }
-        w.Views().TxtBody().txtPacketHex()->setPlainText("41 ");
-        QTest::mouseClick(w.btnClear(), Qt::LeftButton);
-        EXPECT_EQ(drawn.size(), 10u);
-        for (PlotSurface* s : drawn) EXPECT_EQ(s->PixelAt(10, 5), s->Background());
-        EXPECT_TRUE(w.Views().TxtBody().txtPacketHex()->toPlainText().isEmpty());
-        EXPECT_TRUE(w.Views().Txt().txtPacket()->toPlainText().isEmpty());
-        QTest::keyClick(&w, Qt::Key_U, Qt::AltModifier);
-    };
-    const auto nightTold = [](frmMain& w) {
-        EXPECT_TRUE(WaitUntil([&] {
-            return w.MessageText().contains("Time jumped: skipped 20 h 22 min of silence.");
-        }));
-        EXPECT_TRUE(w.IsCapturing());
-        ExpectContains(w.lblPosition()->text(),
-                       {"Last packet 2013-05-07 14:03:22", "20 h 22 min of silence skipped"});
-    };
-    const auto faster = [](frmMain& w) { w.cmbSpeed()->setCurrentIndex(2); };
-    const std::tuple<const char*, std::uint64_t, std::function<void(frmMain&)>, double, double>
-        cases[] = {{"at the recorded pace", 20, nightTold, 1.2, 1.9},
-                   {"paused and resumed", 5, pause, 1.8, 3.5},
-                   {"sped up in the night", 20, faster, 0.15, 0.9}};
-    for (const auto& [what, atSeen, act, least, most] : cases) {
-        SCOPED_TRACE(what);
+    // Paused early and resumed at the recorded pace, or sped up once the night is reached.
+    for (const bool pausing : {true, false}) {
+        SCOPED_TRACE(pausing ? "paused and resumed" : "sped up in the night");
         frmMain w;
         ASSERT_TRUE(Active(w));
         w.ChooseFile(night);
@@ -333,11 +287,47 @@ TEST(MainWindow, ReplayControlsSteerAFileWithANightInIt) {
         EXPECT_FALSE(w.Start()->isEnabled() || w.txtIP()->isEnabled() ||
                      w.txtFilter()->isEnabled());
         EXPECT_EQ(TabFrom(w, w.cmbSpeed()), "btnPause");
-        ASSERT_TRUE(WaitUntil([&] { return w.Capture().Statistics().seen >= atSeen; }));
-        act(w);
+        ASSERT_TRUE(
+            WaitUntil([&] { return w.Capture().Statistics().seen >= (pausing ? 5u : 20u); }));
+        if (pausing) {
+            QTest::mouseClick(w.btnPause(), Qt::LeftButton);
+            EXPECT_EQ(w.btnPause()->text(), "Res&ume");
+            const auto held = [&] {
+                return std::tuple(w.Capture().Statistics().seen, w.Counts().accepted,
+                                  w.prgPosition()->value());
+            };
+            const auto before = held();
+            QTest::qWait(600);  // longer than the rest of the first 20 packets
+            EXPECT_EQ(held(), before);
+            EXPECT_GT(std::get<2>(before), 0);
+            ExpectContains(w.lblPosition()->text(), {"Paused", "Last packet 2013-05-07"});
+            std::vector<PlotSurface*> drawn;
+            for (int i = 0; i < kSwitchCount; ++i) {
+                if (auto* graph = dynamic_cast<GraphWindow*>(&w.Views().View(i))) {
+                    graph->Surface().Line(0, 5, 50, 5, MakeRgb(200, 0, 0));
+                    drawn.push_back(&graph->Surface());
+                }
+            }
+            w.Views().TxtBody().txtPacketHex()->setPlainText("41 ");
+            QTest::mouseClick(w.btnClear(), Qt::LeftButton);
+            EXPECT_EQ(drawn.size(), 10u);
+            for (PlotSurface* s : drawn) EXPECT_EQ(s->PixelAt(10, 5), s->Background());
+            EXPECT_TRUE(w.Views().TxtBody().txtPacketHex()->toPlainText().isEmpty());
+            EXPECT_TRUE(w.Views().Txt().txtPacket()->toPlainText().isEmpty());
+            QTest::keyClick(&w, Qt::Key_U, Qt::AltModifier);
+            // The night is told while it is waited out.
+            EXPECT_TRUE(WaitUntil([&] {
+                return w.MessageText().contains("Time jumped: skipped 20 h 22 min of silence.");
+            }));
+            EXPECT_TRUE(w.IsCapturing());
+            ExpectContains(w.lblPosition()->text(),
+                           {"Last packet 2013-05-07 14:03:22", "20 h 22 min of silence skipped"});
+        } else {
+            w.cmbSpeed()->setCurrentIndex(2);
+        }
         ASSERT_TRUE(WaitUntil([&] { return !w.IsCapturing(); }));
-        EXPECT_GE(clock.elapsed(), least * 1000);
-        EXPECT_LE(clock.elapsed(), most * 1000);
+        EXPECT_GE(clock.elapsed(), pausing ? 1800 : 150);
+        EXPECT_LE(clock.elapsed(), pausing ? 3500 : 900);
         const CaptureCounts& c = w.Counts();
         EXPECT_EQ(std::tuple(w.Capture().Statistics().seen, c.incomingTCP, c.outgoingTCP),
                   std::tuple(40u, 20u, 20u));
@@ -402,8 +392,6 @@ TEST(AdapterBox, EverySourceIsTakenAsMeantOrRefusedSayingWhy) {
     const QString home = QDir::currentPath(), sample = LUMENO_SAMPLE_CAPTURE;
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     ASSERT_TRUE(QFile::copy(sample, dir.filePath("lo")));
-    std::ofstream("notes") << "hello\n";
-    ASSERT_TRUE(QDir().mkdir("folder"));
     ASSERT_EQ(::mkfifo("pipe", 0600), 0);
     // Two all-zero frames of 802.11, a link type the decoder does not read.
     const QString wifi = dir.filePath("linktype105.pcap"), saved = dir.filePath("saved.pcapng");
@@ -437,12 +425,9 @@ TEST(AdapterBox, EverySourceIsTakenAsMeantOrRefusedSayingWhy) {
             "chosen with the button it is the file", [&] { w.ChooseFile("lo"); },
             {"Replaying lo (the file, not the adapter lo)"},
             {"End of capture file lo: 4325 packets read"}, kLo),
-        Row("a bare name of a file and no adapter, not a capture", type("notes"),
-            {"notes", "unknown file format"}),
         Row("no adapter and no file", type("nosuch0"),
             {"\"nosuch0\" is neither an adapter in the list nor a file (No such file or "
              "directory)"}),
-        Row("a directory", type("folder"), {"\"folder\" is a directory"}),
         Row("frames it cannot decode", type(wifi), {wifiText}, {"End of capture file", wifiText}),
         Row("a save file that cannot be written", type("./lo", "/nonexistent/saved.pcapng"),
             {"/nonexistent/saved.pcapng: No such file or directory"}),

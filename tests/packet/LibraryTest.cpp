@@ -66,17 +66,16 @@ TEST(IPToNumber, IPv6ByItsFirst48Bits) {
         {"::ffff:192.168.1.101", 49320},
         {"::ffff:c0a8:165", 49320},
         {"::192.168.1.101", 0},  // not mapped: the first 48 bits are zero
+        // Refused forms (the parser's own test covers the rest), once seen as a valid neighbour.
+        {"2001:db8::1%eth0", std::nullopt},
+        {"2001:db8:::1", std::nullopt},
+        {"::ffff:192.168.1.256", std::nullopt},
     };
-    std::istringstream invalid(
-        "2001:db8::g 2001:db8::1%eth0 2001:db8:::1 2001:db8::1:: 1:2:3:4:5:6:7 1:2:3:4:5:6:7:8:9 "
-        "12345:: ::ffff:192.168.1.256 ::ffff:192.168.01.1 :1:: 1::2:");
-    std::vector<std::pair<std::string, std::optional<std::int32_t>>> all(std::begin(cases),
-                                                                         std::end(cases));
-    for (std::string text; invalid >> text;) all.emplace_back(text, std::nullopt);
-    for (const auto& [text, number] : all) EXPECT_EQ(IPToNumber(text), number) << text;
+    // Each text twice in turn: what is remembered of earlier texts never answers for another.
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& [text, number] : cases) EXPECT_EQ(IPToNumber(text), number) << text;
+    }
     EXPECT_EQ(ScaleIP("2001:db8::1", 400), 113);  // 46999 * 400 / 65535 = 286.86
-    // Each text again in turn: what is remembered of earlier texts never answers for another.
-    for (const auto& [text, number] : all) EXPECT_EQ(IPToNumber(text), number) << text;
 }
 
 // Reading IPv6 text agrees with the C library on valid and invalid forms alike.
